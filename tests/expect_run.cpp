@@ -1,0 +1,316 @@
+// expect_run: runs a program as a child process, with a chosen environment and
+// a chosen standard input and output, and checks its exit status and the exact
+// text it wrote to standard output and standard error.
+//
+//   expect_run [options] -- PROGRAM [ARGS...]
+//
+//   --env NAME=VALUE   add to the child's environment (repeatable)
+//   --clear-env        start the child with an empty environment
+//   --stdin closed     run with standard input closed
+//   --stdout MODE      pipe (default, captured), closed, full (/dev/full), or
+//                      broken (a pipe with no reader, SIGPIPE ignored)
+//   --status N         expected exit status (default 0)
+//   --out LINE         expected standard output line (repeatable; default none)
+//   --err LINE         expected standard error line (repeatable; default none)
+//   --err-allow PREFIX tolerate standard error lines that start with PREFIX
+//   --repeat N         run N times; every run must pass
+//
+// Unless --clear-env is given the child inherits this process's environment
+// minus every OMP_* and GOMP_* variable, so that a case sees only the runtime
+// settings it names itself.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+enum class OutMode { pipe, closed, full, broken };
+
+struct Options {
+    std::vector<std::string> env;
+    bool clear_env = false;
+    bool close_stdin = false;
+    OutMode out_mode = OutMode::pipe;
+    int status = 0;
+    std::string out;
+    std::string err;
+    std::string err_allow;
+    long repeat = 1;
+    std::vector<char*> argv;
+};
+
+struct Outcome {
+    int wait_status = 0;
+    std::string out;
+    std::string err;
+};
+
+[[noreturn]] void usage(const char* why) {
+    std::fprintf(stderr, "expect_run: %s\nusage: expect_run [options] -- PROGRAM [ARGS...]\n", why);
+    std::exit(2);
+}
+
+[[noreturn]] void die(const char* what) {
+    std::fprintf(stderr, "expect_run: %s: %s\n", what, std::strerror(errno));
+    std::exit(2);
+}
+
+long to_number(const char* text) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || value < 0) {
+        usage("expected a non-negative number");
+    }
+    return value;
+}
+
+Options parse(int argc, char** argv) {
+    Options opt;
+    int i = 1;
+    for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const std::string flag = argv[i];
+        if (flag == "--clear-env") {
+            opt.clear_env = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            usage("option needs a value");
+        }
+        const char* value = argv[++i];
+        const std::string text = value;
+        if (flag == "--env") {
+            opt.env.push_back(text);
+        } else if (flag == "--stdin" && text == "closed") {
+            opt.close_stdin = true;
+        } else if (flag == "--stdout") {
+            const char* modes[] = {"pipe", "closed", "full", "broken"};
+            const auto* found = std::find(std::begin(modes), std::end(modes), text);
+            if (found == std::end(modes)) {
+                usage("unknown --stdout mode");
+            }
+            opt.out_mode = static_cast<OutMode>(found - std::begin(modes));
+        } else if (flag == "--status") {
+            opt.status = static_cast<int>(to_number(value));
+        } else if (flag == "--out") {
+            opt.out += text + "\n";
+        } else if (flag == "--err") {
+            opt.err += text + "\n";
+        } else if (flag == "--err-allow") {
+            opt.err_allow = text;
+        } else if (flag == "--repeat") {
+            opt.repeat = to_number(value);
+        } else {
+            usage(("unknown option " + flag).c_str());
+        }
+    }
+    if (i + 1 >= argc) {
+        usage("no program given");
+    }
+    opt.argv.assign(argv + i + 1, argv + argc);
+    opt.argv.push_back(nullptr);
+    return opt;
+}
+
+std::vector<std::string> child_environment(const Options& opt) {
+    std::vector<std::string> env;
+    if (!opt.clear_env) {
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string var = *entry;
+            if (var.rfind("OMP_", 0) != 0 && var.rfind("GOMP_", 0) != 0) {
+                env.push_back(var);
+            }
+        }
+    }
+    env.insert(env.end(), opt.env.begin(), opt.env.end());
+    return env;
+}
+
+// Reads both pipes until the child has closed them, so that neither can fill
+// up and stall the child while the other is being read.
+void drain(int out_fd, int err_fd, Outcome& outcome) {
+    pollfd fds[] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string* sinks[] = {&outcome.out, &outcome.err};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            die("poll");
+        }
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || fds[k].revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = read(fds[k].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[k]->append(buffer, static_cast<size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                close(fds[k].fd);
+                fds[k].fd = -1;
+            }
+        }
+    }
+}
+
+Outcome run_once(const Options& opt, char** envp) {
+    int out_pipe[2] = {-1, -1};
+    int err_pipe[2] = {-1, -1};
+    if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+        die("pipe");
+    }
+    if (opt.out_mode == OutMode::pipe || opt.out_mode == OutMode::broken) {
+        if (pipe2(out_pipe, O_CLOEXEC) != 0) {
+            die("pipe");
+        }
+    }
+    if (opt.out_mode == OutMode::broken) {
+        // No reader from the start: the child's first write fails with EPIPE.
+        close(out_pipe[0]);
+        out_pipe[0] = -1;
+    }
+
+    const pid_t pid = fork();
+    if (pid < 0) {
+        die("fork");
+    }
+    if (pid == 0) {
+        std::signal(SIGPIPE, opt.out_mode == OutMode::broken ? SIG_IGN : SIG_DFL);
+        if (opt.close_stdin) {
+            close(STDIN_FILENO);
+        }
+        switch (opt.out_mode) {
+            case OutMode::pipe:
+            case OutMode::broken:
+                dup2(out_pipe[1], STDOUT_FILENO);
+                break;
+            case OutMode::closed:
+                close(STDOUT_FILENO);
+                break;
+            case OutMode::full: {
+                const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+                if (full < 0 || dup2(full, STDOUT_FILENO) < 0) {
+                    _exit(126);
+                }
+                break;
+            }
+        }
+        dup2(err_pipe[1], STDERR_FILENO);
+        execve(opt.argv[0], opt.argv.data(), envp);
+        const char message[] = "expect_run: cannot execute the program\n";
+        const ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+        static_cast<void>(ignored);
+        _exit(127);
+    }
+
+    close(err_pipe[1]);
+    if (out_pipe[1] >= 0) {
+        close(out_pipe[1]);
+    }
+    Outcome outcome;
+    drain(out_pipe[0], err_pipe[0], outcome);
+    while (waitpid(pid, &outcome.wait_status, 0) < 0) {
+        if (errno != EINTR) {
+            die("waitpid");
+        }
+    }
+    return outcome;
+}
+
+// Drops the standard error lines that the option allows, such as the
+// runtime's own warnings about an environment variable it cannot use.
+std::string without_allowed_lines(const std::string& text, const std::string& prefix) {
+    if (prefix.empty()) {
+        return text;
+    }
+    std::string kept;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (text.compare(start, prefix.size(), prefix) != 0) {
+            kept.append(text, start, end - start);
+        }
+        start = end;
+    }
+    return kept;
+}
+
+void show(const char* label, const std::string& text) {
+    std::fprintf(stderr, "  %s: \"", label);
+    for (const char c : text) {
+        if (c == '\n') {
+            std::fputs("\\n", stderr);
+        } else {
+            std::fputc(c, stderr);
+        }
+    }
+    std::fputs("\"\n", stderr);
+}
+
+bool check(const Options& opt, const Outcome& got, long run) {
+    bool ok = true;
+    if (!WIFEXITED(got.wait_status) || WEXITSTATUS(got.wait_status) != opt.status) {
+        ok = false;
+        if (WIFSIGNALED(got.wait_status)) {
+            std::fprintf(stderr, "run %ld: killed by signal %d, expected status %d\n", run,
+                         WTERMSIG(got.wait_status), opt.status);
+        } else {
+            std::fprintf(stderr, "run %ld: exit status %d, expected %d\n", run,
+                         WEXITSTATUS(got.wait_status), opt.status);
+        }
+    }
+    if (got.out != opt.out) {
+        ok = false;
+        std::fprintf(stderr, "run %ld: standard output differs\n", run);
+        show("expected", opt.out);
+        show("got     ", got.out);
+    }
+    if (without_allowed_lines(got.err, opt.err_allow) != opt.err) {
+        ok = false;
+        std::fprintf(stderr, "run %ld: standard error differs\n", run);
+        show("expected", opt.err);
+        show("got     ", got.err);
+    }
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A descriptor below 3 that is closed here would be handed out by pipe2()
+    // and then clobbered in the child when it sets up its own 0, 1 and 2.
+    for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) {
+            die("open /dev/null");
+        }
+    }
+    const Options opt = parse(argc, argv);
+    std::vector<std::string> env = child_environment(opt);
+    std::vector<char*> envp;
+    for (std::string& var : env) {
+        envp.push_back(var.data());
+    }
+    envp.push_back(nullptr);
+
+    for (long run = 1; run <= opt.repeat; ++run) {
+        if (!check(opt, run_once(opt, envp.data()), run)) {
+            return 1;
+        }
+    }
+    std::printf("%ld run(s) as expected\n", opt.repeat);
+    return 0;
+}
