@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +33,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -124,12 +123,22 @@ Options parse(int argc, char** argv) {
     return opt;
 }
 
+std::string name_of(const std::string& var) {
+    return var.substr(0, var.find('='));
+}
+
+// The inherited environment without OMP_* and GOMP_* and without anything the
+// case sets itself (getenv() takes the first of two entries with one name).
 std::vector<std::string> child_environment(const Options& opt) {
     std::vector<std::string> env;
     if (!opt.clear_env) {
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string var = *entry;
-            if (var.rfind("OMP_", 0) != 0 && var.rfind("GOMP_", 0) != 0) {
+            const std::string name = name_of(var);
+            const bool set_by_case =
+                std::any_of(opt.env.begin(), opt.env.end(),
+                            [&name](const std::string& own) { return name_of(own) == name; });
+            if (name.rfind("OMP_", 0) != 0 && name.rfind("GOMP_", 0) != 0 && !set_by_case) {
                 env.push_back(var);
             }
         }
@@ -141,26 +150,27 @@ std::vector<std::string> child_environment(const Options& opt) {
 // Reads both pipes until the child has closed them, so that neither can fill
 // up and stall the child while the other is being read.
 void drain(int out_fd, int err_fd, Outcome& outcome) {
-    pollfd fds[] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string* sinks[] = {&outcome.out, &outcome.err};
+    std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
+    const std::array<std::string*, 2> sinks{&outcome.out, &outcome.err};
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        if (poll(fds, 2, -1) < 0) {
+        if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             die("poll");
         }
-        for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || fds[k].revents == 0) {
+        for (size_t k = 0; k < fds.size(); ++k) {
+            pollfd& entry = fds.at(k);
+            if (entry.fd < 0 || entry.revents == 0) {
                 continue;
             }
-            char buffer[4096];
-            const ssize_t got = read(fds[k].fd, buffer, sizeof buffer);
+            std::array<char, 4096> buffer{};
+            const ssize_t got = read(entry.fd, buffer.data(), buffer.size());
             if (got > 0) {
-                sinks[k]->append(buffer, static_cast<size_t>(got));
+                sinks.at(k)->append(buffer.data(), static_cast<size_t>(got));
             } else if (got == 0 || errno != EINTR) {
-                close(fds[k].fd);
-                fds[k].fd = -1;
+                close(entry.fd);
+                entry.fd = -1;
             }
         }
     }
@@ -300,11 +310,9 @@ int main(int argc, char** argv) {
     }
     const Options opt = parse(argc, argv);
     std::vector<std::string> env = child_environment(opt);
-    std::vector<char*> envp;
-    for (std::string& var : env) {
-        envp.push_back(var.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp(env.size() + 1, nullptr);  // execve() wants a null at the end
+    std::transform(env.begin(), env.end(), envp.begin(),
+                   [](std::string& var) { return var.data(); });
 
     for (long run = 1; run <= opt.repeat; ++run) {
         if (!check(opt, run_once(opt, envp.data()), run)) {
