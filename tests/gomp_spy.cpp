@@ -13,6 +13,9 @@ using parallel_fn = void (*)(void (*)(void*), void*, unsigned, unsigned);
 
 extern "C" void GOMP_parallel(void (*body)(void*), void* data, unsigned num_threads,
                               unsigned flags) {
+    // dlsym() hands back a function's address as void*; converting it back is
+    // the documented way to call the next definition of a symbol.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     static const auto real = reinterpret_cast<parallel_fn>(dlsym(RTLD_NEXT, "GOMP_parallel"));
     std::fprintf(stderr, "GOMP_parallel num_threads=%u flags=%u\n", num_threads, flags);
     if (real == nullptr) {
