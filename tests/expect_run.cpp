@@ -255,10 +255,10 @@ std::string without_allowed_lines(const std::string& text, const std::string& pr
         size_t end = text.find('\n', start);
         end = end == std::string::npos ? text.size() : end + 1;
         if (text.compare(start, prefix.size(), prefix) == 0) {
-            if (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\n\n") == 0) {
+            const bool after_empty_line =
+                kept == "\n" || (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\n\n") == 0);
+            if (after_empty_line) {
                 kept.pop_back();
-            } else if (kept == "\n") {
-                kept.clear();
             }
         } else {
             kept.append(text, start, end - start);
