@@ -7,8 +7,9 @@
 //   --env NAME=VALUE   add to the child's environment (repeatable)
 //   --clear-env        start the child with an empty environment
 //   --stdin closed     run with standard input closed
-//   --stdout MODE      pipe (default, captured), closed, full (/dev/full), or
-//                      broken (a pipe with no reader, SIGPIPE ignored)
+//   --stdout MODE      pipe (default, captured), closed, full (/dev/full),
+//                      broken (a pipe with no reader, SIGPIPE ignored), or
+//                      hungup (a terminal whose other side has been closed)
 //   --status N         expected exit status (default 0)
 //   --out LINE         expected standard output line (repeatable; default none)
 //   --err LINE         expected standard error line (repeatable; default none)
@@ -37,7 +38,7 @@
 
 namespace {
 
-enum class OutMode { pipe, closed, full, broken };
+enum class OutMode { pipe, closed, full, broken, hungup };
 
 struct Options {
     std::vector<std::string> env;
@@ -96,7 +97,7 @@ Options parse(int argc, char** argv) {
         } else if (flag == "--stdin" && text == "closed") {
             opt.close_stdin = true;
         } else if (flag == "--stdout") {
-            const char* modes[] = {"pipe", "closed", "full", "broken"};
+            const char* modes[] = {"pipe", "closed", "full", "broken", "hungup"};
             const auto* found = std::find(std::begin(modes), std::end(modes), text);
             if (found == std::end(modes)) {
                 usage("unknown --stdout mode");
@@ -177,6 +178,22 @@ void drain(int out_fd, int err_fd, Outcome& outcome) {
     }
 }
 
+// The far side of a pseudo-terminal whose controlling side has already been
+// closed, as a terminal is after a hang-up: every write to it fails with EIO.
+int hung_up_terminal() {
+    const int controller = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (controller < 0 || grantpt(controller) != 0 || unlockpt(controller) != 0) {
+        die("pseudo-terminal");
+    }
+    const char* name = ptsname(controller);
+    const int terminal = name == nullptr ? -1 : open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0) {
+        die("open the pseudo-terminal");
+    }
+    close(controller);
+    return terminal;
+}
+
 Outcome run_once(const Options& opt, char** envp) {
     int out_pipe[2] = {-1, -1};
     int err_pipe[2] = {-1, -1};
@@ -193,6 +210,8 @@ Outcome run_once(const Options& opt, char** envp) {
         close(out_pipe[0]);
         out_pipe[0] = -1;
     }
+
+    const int terminal = opt.out_mode == OutMode::hungup ? hung_up_terminal() : -1;
 
     const pid_t pid = fork();
     if (pid < 0) {
@@ -211,6 +230,9 @@ Outcome run_once(const Options& opt, char** envp) {
             case OutMode::closed:
                 close(STDOUT_FILENO);
                 break;
+            case OutMode::hungup:
+                dup2(terminal, STDOUT_FILENO);
+                break;
             case OutMode::full: {
                 const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
                 if (full < 0 || dup2(full, STDOUT_FILENO) < 0) {
@@ -228,6 +250,9 @@ Outcome run_once(const Options& opt, char** envp) {
     }
 
     close(err_pipe[1]);
+    if (terminal >= 0) {
+        close(terminal);
+    }
     if (out_pipe[1] >= 0) {
         close(out_pipe[1]);
     }
