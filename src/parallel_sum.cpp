@@ -31,8 +31,9 @@ int main() {
     // descriptor or a broken pipe shows up at the flush, not at the printf.
     if (std::printf("sum = %f\n", static_cast<double>(sum)) < 0 || std::fflush(stdout) != 0) {
         const int error = errno;
-        // The team has finished: only this thread is left, so strerror's
-        // shared buffer is safe here.
+        // The runtime's idle worker threads may still exist, but they run
+        // none of this program's code: this is the only call of strerror, so
+        // nothing can overwrite its buffer before the message is written.
         // NOLINTNEXTLINE(concurrency-mt-unsafe)
         std::fprintf(stderr, "parallel_sum: write error: %s\n", std::strerror(error));
         return 1;
