@@ -25,6 +25,7 @@ import json
 import os
 import platform
 import random
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -83,7 +84,7 @@ def time_with_hyperfine(configs, env, rounds, runs, warmup, rng):
             command = ["hyperfine", "--shell=none", "--style=none", f"--warmup={warmup}",
                        f"--runs={runs}", f"--export-json={export}"]
             for name, _, _, argv in order:
-                command += ["--command-name", name, " ".join(argv)]
+                command += ["--command-name", name, shlex.join(argv)]
             done = subprocess.run(command, env=env, capture_output=True, text=True,
                                   check=False)
             if done.returncode != 0:  # its advice on outliers is noise otherwise
