@@ -1,6 +1,9 @@
+# SPDX-License-Identifier: MIT
+
 # Checks what the built program asks of the OpenMP runtime and the loader.
 #
-#   cmake -DPROGRAM=path -DNM=nm -DOBJDUMP=objdump [-DCHECK_NEEDED=ON] -P check_binary.cmake
+#   cmake -DPROGRAM=path -DNM=nm -DOBJDUMP=objdump [-DCHECK_NEEDED=ON]
+#         [-DCHECK_HARDENING=ON] [-DCHECK_FORTIFY=ON] -P check_binary.cmake
 #
 # - It imports the region start and the two team queries the loop needs.
 # - It imports none of the runtime's locks, critical sections, atomic
@@ -9,6 +12,10 @@
 # - The region body adds in single precision and combines with a locked
 #   compare-and-swap.
 # - With CHECK_NEEDED, the only shared libraries it needs are libgomp and libc.
+# - With CHECK_HARDENING, it is a position-independent executable whose
+#   relocations are all done at start (BIND_NOW) and then made read-only
+#   (a GNU_RELRO segment); with CHECK_FORTIFY, it prints through the
+#   fortified __printf_chk.
 
 function(run_tool out)
     execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE text RESULT_VARIABLE rc ERROR_VARIABLE err)
@@ -44,12 +51,40 @@ if(NOT body MATCHES "addss" OR body MATCHES "(add|cvtsi2)sd")
     message(SEND_ERROR "the region body does not add in single precision:\n${body}")
 endif()
 
+run_tool(headers ${OBJDUMP} -p ${PROGRAM})
 if(CHECK_NEEDED)
-    run_tool(headers ${OBJDUMP} -p ${PROGRAM})
     string(REGEX MATCHALL "NEEDED +[^\n]+" needed "${headers}")
     string(REGEX REPLACE "NEEDED +" "" needed "${needed}")
     list(SORT needed)
     if(NOT needed STREQUAL "libc.so.6;libgomp.so.1")
         message(SEND_ERROR "${PROGRAM} needs ${needed}, expected exactly libc.so.6 and libgomp.so.1")
     endif()
+endif()
+
+# The dynamic section's FLAGS and FLAGS_1 entries, as numbers (0 when absent).
+function(dynamic_flags name out)
+    set(value 0)
+    if(headers MATCHES "\n  ${name} +(0x[0-9a-f]+)")
+        set(value ${CMAKE_MATCH_1})
+    endif()
+    set(${out} ${value} PARENT_SCOPE)
+endfunction()
+
+if(CHECK_HARDENING)
+    dynamic_flags(FLAGS flags)
+    dynamic_flags(FLAGS_1 flags_1)
+    math(EXPR pie "${flags_1} & 0x08000000")    # DF_1_PIE
+    math(EXPR now "(${flags} & 0x8) | (${flags_1} & 0x1)")  # DF_BIND_NOW, DF_1_NOW
+    if(pie EQUAL 0)
+        message(SEND_ERROR "${PROGRAM} is not a position-independent executable")
+    endif()
+    if(now EQUAL 0)
+        message(SEND_ERROR "${PROGRAM} does not bind its symbols at start (BIND_NOW)")
+    endif()
+    if(NOT headers MATCHES "\n +RELRO off")
+        message(SEND_ERROR "${PROGRAM} has no GNU_RELRO segment")
+    endif()
+endif()
+if(CHECK_FORTIFY AND NOT imports MATCHES "[ \t]__printf_chk(@|\n)")
+    message(SEND_ERROR "${PROGRAM} does not print through the fortified __printf_chk")
 endif()
