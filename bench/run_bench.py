@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times parallel_sum against a serial build of the same source.
 
 For 1000 iterations the cost of a run is the cost of starting a process and a

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // parallel_sum: adds the whole numbers 0 ... n-1 on a team of OpenMP threads,
 // accumulating in single precision, and prints the total as one line.
 //

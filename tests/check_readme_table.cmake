@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: MIT
+
 # Checks that every row of the README's table of blocks and partial sums is a
 # row of the table the partition cases are made from, so that the README
 # cannot show a block the program does not compute.

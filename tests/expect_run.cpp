@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // expect_run: runs a program as a child process, with a chosen environment and
 // a chosen standard input and output, and checks its exit status and the exact
 // text it wrote to standard output and standard error.

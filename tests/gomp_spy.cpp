@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // Loaded with LD_PRELOAD in front of the OpenMP runtime, so that a test can
 // watch what the program asks of the runtime and steer what its region body
 // sees. With none of its variables set it only reports; the program still
