@@ -1,0 +1,63 @@
+# SPDX-License-Identifier: MIT
+
+# Installs the program with its manual page, copyright and changelog, laid out
+# as on a Debian system, and packages that tree as a .deb and a tarball.
+
+set(PARALLEL_SUM_PACKAGE_NAME parallel-sum)  # Debian package names cannot hold '_'
+set(PARALLEL_SUM_MAINTAINER "The parallel_sum authors <parallel-sum@example.org>"
+    CACHE STRING "Maintainer named in the Debian package")
+set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PARALLEL_SUM_PACKAGE_NAME})
+
+# The changelog's newest entry must be for the version being packaged.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog newest_entry LIMIT_COUNT 1)
+if(NOT newest_entry MATCHES "^${PARALLEL_SUM_PACKAGE_NAME} \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog starts with \"${newest_entry}\", "
+                        "not with an entry for version ${PROJECT_VERSION}")
+endif()
+
+# Debian compresses manual pages and changelogs with gzip -9, and -n keeps the
+# file's name and time out of the result so that builds are reproducible.
+set(compressed "")
+foreach(source ${PROJECT_SOURCE_DIR}/doc/parallel_sum.1 ${CMAKE_CURRENT_LIST_DIR}/changelog)
+    get_filename_component(name ${source} NAME)
+    set(copy ${CMAKE_CURRENT_BINARY_DIR}/compressed/${name})
+    add_custom_command(OUTPUT ${copy}.gz
+                       COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
+                       COMMAND gzip -9nf ${copy}
+                       DEPENDS ${source}
+                       COMMENT "Compressing ${name}")
+    list(APPEND compressed ${copy}.gz)
+endforeach()
+add_custom_target(compressed_docs ALL DEPENDS ${compressed})
+
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/parallel_sum.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/changelog.gz
+              ${CMAKE_CURRENT_LIST_DIR}/copyright
+        DESTINATION ${doc_dir})
+
+set(CPACK_GENERATOR DEB TGZ)
+set(CPACK_PACKAGE_NAME ${PARALLEL_SUM_PACKAGE_NAME})
+set(CPACK_PACKAGE_VENDOR "The parallel_sum authors")
+set(CPACK_PACKAGE_CONTACT "${PARALLEL_SUM_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "add up 0 to 999 on a team of OpenMP threads")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_FILE_NAME ${PARALLEL_SUM_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME})
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# CPack puts the summary above this as the description's first line.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "parallel_sum adds up the whole numbers 0 to 999 in single precision on a team
+of threads started by the OpenMP runtime, and prints the total as one line.
+Each thread sums one contiguous block of the iterations, as the static
+schedule divides them, into a private partial sum, and adds the partial into
+the shared total with one lock-free compare-and-swap.
+
+It is a small, complete example of a parallel loop with a sum reduction: the
+team size comes from OMP_NUM_THREADS and the other standard OpenMP variables,
+and the manual page explains how the work is divided.")
+# Both generators take the files' times from SOURCE_DATE_EPOCH when it is set,
+# so two builds of one commit give identical packages.
+include(CPack)
