@@ -17,6 +17,9 @@
 //   --err LINE         expected standard error line (repeatable; default none)
 //   --err-allow PREFIX tolerate standard error lines that start with PREFIX,
 //                      each with an empty line before it
+//   --err-require PREFIX
+//                      at least one standard error line must start with PREFIX;
+//                      such lines are then tolerated like --err-allow's
 //   --repeat N         run N times; every run must pass
 //
 // Unless --clear-env is given the child inherits this process's environment
@@ -51,6 +54,7 @@ struct Options {
     std::string out;
     std::string err;
     std::string err_allow;
+    std::string err_require;
     long repeat = 1;
     std::vector<char*> argv;
 };
@@ -113,6 +117,8 @@ Options parse(int argc, char** argv) {
             opt.err += text + "\n";
         } else if (flag == "--err-allow") {
             opt.err_allow = text;
+        } else if (flag == "--err-require") {
+            opt.err_require = text;
         } else if (flag == "--repeat") {
             opt.repeat = to_number(value);
         } else {
@@ -325,7 +331,13 @@ bool check(const Options& opt, const Outcome& got, long run) {
         show("expected", opt.out);
         show("got     ", got.out);
     }
-    if (without_allowed_lines(got.err, opt.err_allow) != opt.err) {
+    const std::string required_removed = without_allowed_lines(got.err, opt.err_require);
+    if (!opt.err_require.empty() && required_removed == got.err) {
+        ok = false;
+        std::fprintf(stderr, "run %ld: no standard error line starts with \"%s\"\n", run,
+                     opt.err_require.c_str());
+    }
+    if (without_allowed_lines(required_removed, opt.err_allow) != opt.err) {
         ok = false;
         std::fprintf(stderr, "run %ld: standard error differs\n", run);
         show("expected", opt.err);

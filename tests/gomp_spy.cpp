@@ -11,18 +11,11 @@
 //   omp_get_thread_num() answer T and t. With a real team of one thread
 //   (OMP_NUM_THREADS=1) the body then sums exactly thread t's block of a team
 //   of T, and the program prints that partial sum.
-// - SPY_START_TOTAL=X puts X in the shared total before the region starts.
-//   This relies on the record that the compiler builds for the reduction: it
-//   holds the float total, and nothing else, at its start (the iteration count
-//   is a constant folded into the body). The spy checks that the first four
-//   bytes are +0.0, as the program set them, before it writes.
 
 #include <dlfcn.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -78,15 +71,5 @@ extern "C" int omp_get_thread_num() {
 extern "C" void GOMP_parallel(void (*body)(void*), void* data, unsigned num_threads,
                               unsigned flags) {
     std::fprintf(stderr, "GOMP_parallel num_threads=%u flags=%u\n", num_threads, flags);
-    const long start_total = setting("SPY_START_TOTAL");
-    if (start_total >= 0) {
-        std::uint32_t bits = 1;
-        std::memcpy(&bits, data, sizeof bits);
-        if (bits != 0) {
-            fail("the region record does not start with a float total of +0.0");
-        }
-        const auto total = static_cast<float>(start_total);
-        std::memcpy(data, &total, sizeof total);
-    }
     next_definition<parallel_fn>("GOMP_parallel")(body, data, num_threads, flags);
 }
