@@ -7,6 +7,10 @@ set(PARALLEL_SUM_PACKAGE_NAME parallel-sum)  # Debian package names cannot hold 
 set(PARALLEL_SUM_MAINTAINER "The parallel_sum authors <parallel-sum@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PARALLEL_SUM_PACKAGE_NAME})
+# Directories the installation creates are 0755 whatever the umask of whoever
+# installs or packages; the files get their modes from install() itself.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 # The changelog's newest entry must be for the version being packaged.
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog newest_entry LIMIT_COUNT 1)
@@ -58,6 +62,8 @@ the shared total with one lock-free compare-and-swap.
 It is a small, complete example of a parallel loop with a sum reduction: the
 team size comes from OMP_NUM_THREADS and the other standard OpenMP variables,
 and the manual page explains how the work is divided.")
-# Both generators take the files' times from SOURCE_DATE_EPOCH when it is set,
-# so two builds of one commit give identical packages.
+# Both generators take the files' times from SOURCE_DATE_EPOCH when it is set;
+# what they would take from the builder (modes from the umask, the tarball's
+# owner and order) is made the same for every builder after CPack has made them.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/normalise-packages.cmake)
 include(CPack)
