@@ -1,0 +1,24 @@
+# SPDX-License-Identifier: MIT
+
+# Read by CPack before it makes each package (CPACK_PROJECT_CONFIG_FILE), so
+# what it checks and honours is the environment of the packaging run.
+
+# Without dpkg-shlibdeps (or file, which CPack uses to find the binaries to
+# give it) CPack still makes the .deb, with no Depends field at all: a package
+# that installs without its libraries. Stop instead.
+if(CPACK_GENERATOR STREQUAL "DEB")
+    set(missing "")
+    foreach(tool IN ITEMS dpkg-shlibdeps file)
+        find_program(tool_path_${tool} ${tool})
+        if(NOT tool_path_${tool})
+            list(APPEND missing ${tool})
+        endif()
+    endforeach()
+    if(missing)
+        list(JOIN missing " and " missing)
+        message(FATAL_ERROR
+            "Making the .deb needs dpkg-shlibdeps and file, to work out the package's "
+            "dependencies, and ${missing} cannot be found. "
+            "On Debian: apt-get install dpkg-dev file")
+    endif()
+endif()
