@@ -3,6 +3,11 @@
 # Read by CPack before it makes each package (CPACK_PROJECT_CONFIG_FILE), so
 # what it checks and honours is the environment of the packaging run.
 
+# Debian's way of asking for binaries that keep their symbols.
+if("$ENV{DEB_BUILD_OPTIONS}" MATCHES "(^|[ \t,])nostrip([ \t,]|$)")
+    set(CPACK_STRIP_FILES OFF)
+endif()
+
 # Without dpkg-shlibdeps (or file, which CPack uses to find the binaries to
 # give it) CPack still makes the .deb, with no Depends field at all: a package
 # that installs without its libraries. Stop instead.

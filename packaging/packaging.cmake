@@ -34,6 +34,18 @@ foreach(source ${PROJECT_SOURCE_DIR}/doc/parallel_sum.1 ${CMAKE_CURRENT_LIST_DIR
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${compressed})
 
+# Stripping (CPack's, or cmake --install --strip) leaves the compiler's
+# .comment section, which a packaged binary does not need: remove it, and
+# .note, as Debian's dh_strip does.
+if(CMAKE_STRIP)
+    install(CODE "
+        if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:parallel_sum>\"
+                            COMMAND_ERROR_IS_FATAL ANY)
+        endif()")
+endif()
+
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/parallel_sum.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/changelog.gz
@@ -46,7 +58,9 @@ set(CPACK_PACKAGE_VENDOR "The parallel_sum authors")
 set(CPACK_PACKAGE_CONTACT "${PARALLEL_SUM_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "add up 0 to 999 on a team of OpenMP threads")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_STRIP_FILES ON)
+# A cache entry, so that -DCPACK_STRIP_FILES=OFF keeps the symbols;
+# DEB_BUILD_OPTIONS=nostrip at packaging time does too.
+set(CPACK_STRIP_FILES ON CACHE BOOL "Strip the program in the packages")
 set(CPACK_PACKAGE_FILE_NAME ${PARALLEL_SUM_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
@@ -62,7 +76,8 @@ the shared total with one lock-free compare-and-swap.
 It is a small, complete example of a parallel loop with a sum reduction: the
 team size comes from OMP_NUM_THREADS and the other standard OpenMP variables,
 and the manual page explains how the work is divided.")
-# Whether the tools the .deb needs are there is decided at packaging time.
+# Settings CPack decides at packaging time: DEB_BUILD_OPTIONS, and whether the
+# tools the .deb needs are there.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-project-config.cmake)
 # Both generators take the files' times from SOURCE_DATE_EPOCH when it is set;
 # what they would take from the builder (modes from the umask, the tarball's
