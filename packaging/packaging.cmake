@@ -19,18 +19,41 @@ if(NOT newest_entry MATCHES "^${PARALLEL_SUM_PACKAGE_NAME} \\(${PROJECT_VERSION}
                         "not with an entry for version ${PROJECT_VERSION}")
 endif()
 
+# The manual page is written in mdoc(7); the page installed is the man(7) page
+# mandoc makes from it, whose header and footer name the program and its
+# version where an mdoc page names an operating system (man-db's groff shows
+# any mdoc page's header as "BSD General Commands Manual").
+find_program(PARALLEL_SUM_MANDOC mandoc DOC "mandoc, which makes the manual page")
+if(NOT PARALLEL_SUM_MANDOC)
+    message(FATAL_ERROR "mandoc is needed to make the manual page and cannot be found. "
+                        "On Debian: apt-get install mandoc")
+endif()
+set(manual_page ${CMAKE_CURRENT_BINARY_DIR}/doc/parallel_sum.1)
+add_custom_command(OUTPUT ${manual_page}
+                   COMMAND ${CMAKE_COMMAND} -DMANDOC=${PARALLEL_SUM_MANDOC}
+                           "-DOPERATING_SYSTEM=parallel_sum ${PROJECT_VERSION}"
+                           -DSOURCE=${PROJECT_SOURCE_DIR}/doc/parallel_sum.1 -DOUTPUT=${manual_page}
+                           -P ${CMAKE_CURRENT_LIST_DIR}/mdoc-to-man.cmake
+                   DEPENDS ${PROJECT_SOURCE_DIR}/doc/parallel_sum.1 ${CMAKE_CURRENT_LIST_DIR}/mdoc-to-man.cmake
+                   COMMENT "Making the manual page"
+                   VERBATIM)
+set(changelog ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog)
+add_custom_command(OUTPUT ${changelog}
+                   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/changelog ${changelog}
+                   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog
+                   VERBATIM)
+
 # Debian compresses manual pages and changelogs with gzip -9, and -n keeps the
 # file's name and time out of the result so that builds are reproducible.
 set(compressed "")
-foreach(source ${PROJECT_SOURCE_DIR}/doc/parallel_sum.1 ${CMAKE_CURRENT_LIST_DIR}/changelog)
-    get_filename_component(name ${source} NAME)
-    set(copy ${CMAKE_CURRENT_BINARY_DIR}/compressed/${name})
-    add_custom_command(OUTPUT ${copy}.gz
-                       COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
-                       COMMAND gzip -9nf ${copy}
-                       DEPENDS ${source}
-                       COMMENT "Compressing ${name}")
-    list(APPEND compressed ${copy}.gz)
+foreach(file ${manual_page} ${changelog})
+    get_filename_component(name ${file} NAME)
+    add_custom_command(OUTPUT ${file}.gz
+                       COMMAND gzip -9nkf ${file}
+                       DEPENDS ${file}
+                       COMMENT "Compressing ${name}"
+                       VERBATIM)
+    list(APPEND compressed ${file}.gz)
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${compressed})
 
@@ -46,9 +69,9 @@ if(CMAKE_STRIP)
         endif()")
 endif()
 
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/parallel_sum.1.gz
+install(FILES ${manual_page}.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/changelog.gz
+install(FILES ${changelog}.gz
               ${CMAKE_CURRENT_LIST_DIR}/copyright
         DESTINATION ${doc_dir})
 
