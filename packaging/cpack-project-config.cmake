@@ -3,6 +3,15 @@
 # Read by CPack before it makes each package (CPACK_PROJECT_CONFIG_FILE), so
 # what it checks and honours is the environment of the packaging run.
 
+# CPack's source packages (package_source) hold the source directory as it
+# is, build directories and untracked files included. Only CPack's source
+# configuration sets CPACK_INSTALLED_DIRECTORIES.
+if(CPACK_INSTALLED_DIRECTORIES)
+    message(FATAL_ERROR "package_source is not used to make the source release: "
+                        "build the target source_release instead, for example "
+                        "cmake --build --preset package --target source_release")
+endif()
+
 # Debian's way of asking for binaries that keep their symbols.
 if("$ENV{DEB_BUILD_OPTIONS}" MATCHES "(^|[ \t,])nostrip([ \t,]|$)")
     set(CPACK_STRIP_FILES OFF)

@@ -75,6 +75,19 @@ install(FILES ${changelog}.gz
               ${CMAKE_CURRENT_LIST_DIR}/copyright
         DESTINATION ${doc_dir})
 
+# The source release, made by the target source_release with git archive from
+# the commit checked out. CPack's package_source would pack the source
+# directory as it is, build directories and all, so it is turned away (in
+# cpack-project-config.cmake) with a pointer to this target.
+set(source_top_directory ${PARALLEL_SUM_PACKAGE_NAME}-${PROJECT_VERSION})
+add_custom_target(source_release
+                  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+                          -DTOP_DIRECTORY=${source_top_directory}
+                          -DOUTPUT=${CMAKE_CURRENT_BINARY_DIR}/${source_top_directory}.tar.gz
+                          -P ${CMAKE_CURRENT_LIST_DIR}/source-release.cmake
+                  VERBATIM)
+set(CPACK_SOURCE_GENERATOR TGZ)
+
 set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_PACKAGE_NAME ${PARALLEL_SUM_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR "The parallel_sum authors")
