@@ -112,8 +112,8 @@ the shared total with one lock-free compare-and-swap.
 It is a small, complete example of a parallel loop with a sum reduction: the
 team size comes from OMP_NUM_THREADS and the other standard OpenMP variables,
 and the manual page explains how the work is divided.")
-# Settings CPack decides at packaging time: DEB_BUILD_OPTIONS, and whether the
-# tools the .deb needs are there.
+# Decided when packaging: DEB_BUILD_OPTIONS, whether the tools the .deb needs
+# are there, and turning package_source away.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-project-config.cmake)
 # Both generators take the files' times from SOURCE_DATE_EPOCH when it is set;
 # what they would take from the builder (modes from the umask, the tarball's
