@@ -3,6 +3,7 @@
 
 import statistics
 
+from . import noise, stats
 from .configs import SETTING_NOTE, team_sizes
 from .records import PHASES
 
@@ -136,7 +137,15 @@ def report(results, meta, cpus, runtimes, warnings):
              f"{meta['rounds']} rounds × {meta['runs per round']} runs of each configuration, "
              f"with and without region_timer, interleaved (posix_spawn + wait4), seed "
              f"{meta['seed']}; {meta['hyperfine']}.",
-             f"Settings: {SETTING_NOTE}.", ""]
+             f"Settings: {SETTING_NOTE}.",
+             f"Method: intervals are {stats.CONFIDENCE:.0%} bootstrap intervals over "
+             f"{stats.BOOTSTRAP_RESAMPLES} resamples of whole rounds; runs are split into "
+             f"clusters (at most {stats.MAX_CLUSTERS}) where one cut of their log times explains "
+             f"at least {stats.CLUSTER_MIN_EXPLAINED:.0%} of their variance and each side holds at "
+             f"least {stats.CLUSTER_MIN_SHARE:.0%} of the runs; the machine counts as noisy when "
+             f"over {noise.SERIAL_SLOW_SHARE:.0%} of the serial build's runs take twice its "
+             f"median or its rounds' means are more than {noise.SERIAL_ROUND_SPREAD:.0%} apart, "
+             f"or hyperfine warns.", ""]
     if warnings:
         lines += [f"**Noise warning:** {w}." for w in warnings] + [""]
     lines += ["Whole process, runs without the timer (CPU is user + system time; voluntary and "
