@@ -25,6 +25,7 @@ import random
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 from pathlib import Path
@@ -41,8 +42,15 @@ MIN_RUNS = 20
 STALE = ("bench.csv",)  # what earlier versions of this script wrote
 
 
+class ArgumentParser(argparse.ArgumentParser):
+    """argparse, but a wrong option is one line on stderr too (status 2, as argparse has it)."""
+
+    def error(self, message):
+        self.exit(2, f"run_bench: {message} (see run_bench.py --help)\n")
+
+
 def parse_args(argv):
-    parser = argparse.ArgumentParser(prog="run_bench.py", description=__doc__.splitlines()[0])
+    parser = ArgumentParser(prog="run_bench.py", description=__doc__.splitlines()[0])
     parser.add_argument("--rounds", type=int, default=10, help="interleaved rounds (default 10)")
     parser.add_argument("--runs", type=int, default=30,
                         help="runs of each configuration per round (default 30)")
@@ -188,14 +196,26 @@ def run(argv):
         print("README.md updated")
 
 
+class Terminated(Exception):
+    """SIGTERM, turned into an exception so that temporary files are removed on the way out."""
+
+
+def on_sigterm(*_):
+    raise Terminated
+
+
 def main(argv=None):
     """Runs the benchmark; every failure ends in one line on stderr and a non-zero status."""
     argv = sys.argv[1:] if argv is None else argv
+    signal.signal(signal.SIGTERM, on_sigterm)
     try:
         run(argv)
     except KeyboardInterrupt:
-        print("\nrun_bench: interrupted", file=sys.stderr)
+        print("run_bench: interrupted", file=sys.stderr)
         return 130
+    except Terminated:
+        print("run_bench: terminated", file=sys.stderr)
+        return 128 + signal.SIGTERM
     except BrokenPipeError:
         # Nowhere to write any more: stop quietly, as a filter does.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())

@@ -5,6 +5,7 @@ no global state) and turned into SVG text, so that nothing is written until the 
 succeeded."""
 
 import io
+import logging
 import math
 import random
 
@@ -13,6 +14,9 @@ RUNTIME_COLOURS = {"-": "black", "libgomp": "tab:blue", "libomp": "tab:orange"}
 
 
 def available():
+    # matplotlib logs a warning on import when it cannot write its cache under $HOME (an
+    # ordinary user's, say); it makes a temporary one and carries on, so say nothing.
+    logging.getLogger("matplotlib").setLevel(logging.ERROR)
     try:
         import matplotlib  # noqa: F401 pylint: disable=import-outside-toplevel,unused-import
     except ImportError:

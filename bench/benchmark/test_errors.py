@@ -79,6 +79,14 @@ class Failures(unittest.TestCase):
         self.assertRegex(lines[-1], message)
         return out
 
+    def test_wrong_options(self):
+        for args, message in ((["--rounds", "2"], r"--rounds must be at least 5"),
+                              (["--runs", "x"], r"argument --runs: invalid int value: 'x'"),
+                              (["--what"], r"unrecognized arguments: --what")):
+            with self.subTest(args):
+                self.fails(self.start(*args), 2, message + r".* \(see run_bench\.py --help\)$")
+        self.assertFalse(self.called.exists())
+
     def test_no_cmake(self):
         self.fails(self.start(), 1, r"^run_bench: cmake is not installed or not on PATH "
                                     r"\(on Debian: apt-get install cmake\)$")
