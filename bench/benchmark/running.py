@@ -126,6 +126,11 @@ class Runner:
         self.devnull = os.open(os.devnull, os.O_WRONLY | os.O_CLOEXEC)
         self.output = os.open(tmp / "output", os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o600)
         self.record = os.open(tmp / "record", os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o600)
+        if self.record == RECORD_FD:
+            # dup2 onto itself would leave the descriptor closed on exec.
+            moved = os.dup(self.record)
+            os.close(self.record)
+            self.record = moved
 
     def close(self):
         for fd in (self.devnull, self.output, self.record):
