@@ -6,7 +6,7 @@
 # Python. Nothing here builds or times the program.
 set(PARALLEL_SUM_BENCH_PYTHON /usr/bin/python3 CACHE FILEPATH
     "Python for the benchmark script's tests (Debian's, for python3-matplotlib)")
-foreach(module stats records tables readme figures errors)
+foreach(module stats records running tables readme figures errors)
     set(name bench.${module})
     if(EXISTS "${PARALLEL_SUM_BENCH_PYTHON}")
         add_test(NAME ${name}

@@ -239,7 +239,7 @@ def measure(runner, configs, rounds, runs, warmup, rng, hyperfine=None, progress
     pairs = variants(configs)
     for config, timed in pairs * warmup:
         runner.run(config, timed)
-    samples, warnings = [], []
+    samples, said_in = [], {}
     for round_number in range(rounds):
         if progress:
             progress(round_number)
@@ -249,5 +249,7 @@ def measure(runner, configs, rounds, runs, warmup, rng, hyperfine=None, progress
         if hyperfine is not None:
             more, said = hyperfine.round(configs, round_number, rng)
             samples += more
-            warnings += [w for w in said if w not in warnings]
+            for warning in said:
+                said_in[warning] = said_in.get(warning, 0) + 1
+    warnings = [f"{w} (in {n} of {rounds} rounds)" for w, n in said_in.items()]
     return samples, warnings
