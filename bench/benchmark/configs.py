@@ -13,7 +13,8 @@ SETTINGS = [
     ("bind close", (("OMP_PROC_BIND", "close"),)),
 ]
 SETTING_NOTE = ("passive and active set OMP_WAIT_POLICY, bind close sets OMP_PROC_BIND=close "
-                "(each thread on its own CPU, next to its creator's); default sets neither")
+                "(each thread pinned, the team on consecutive CPUs from its creator's, one "
+                "thread to a CPU while there are enough); default sets neither")
 
 
 @dataclass(frozen=True)
