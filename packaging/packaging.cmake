@@ -22,21 +22,34 @@ endif()
 # The manual page is written in mdoc(7); the page installed is the man(7) page
 # mandoc makes from it, whose header and footer name the program and its
 # version where an mdoc page names an operating system (man-db's groff shows
-# any mdoc page's header as "BSD General Commands Manual").
+# any mdoc page's header as "BSD General Commands Manual"). Without mandoc a
+# plain build installs the page as written; the packages require mandoc.
 find_program(PARALLEL_SUM_MANDOC mandoc DOC "mandoc, which makes the manual page")
-if(NOT PARALLEL_SUM_MANDOC)
-    message(FATAL_ERROR "mandoc is needed to make the manual page and cannot be found. "
-                        "On Debian: apt-get install mandoc")
-endif()
+option(PARALLEL_SUM_REQUIRE_MANDOC "Stop unless mandoc can make the manual page" OFF)
 set(manual_page ${CMAKE_CURRENT_BINARY_DIR}/doc/parallel_sum.1)
-add_custom_command(OUTPUT ${manual_page}
-                   COMMAND ${CMAKE_COMMAND} -DMANDOC=${PARALLEL_SUM_MANDOC}
-                           "-DOPERATING_SYSTEM=parallel_sum ${PROJECT_VERSION}"
-                           -DSOURCE=${PROJECT_SOURCE_DIR}/doc/parallel_sum.1 -DOUTPUT=${manual_page}
-                           -P ${CMAKE_CURRENT_LIST_DIR}/mdoc-to-man.cmake
-                   DEPENDS ${PROJECT_SOURCE_DIR}/doc/parallel_sum.1 ${CMAKE_CURRENT_LIST_DIR}/mdoc-to-man.cmake
-                   COMMENT "Making the manual page"
-                   VERBATIM)
+if(PARALLEL_SUM_MANDOC)
+    add_custom_command(OUTPUT ${manual_page}
+                       COMMAND ${CMAKE_COMMAND} -DMANDOC=${PARALLEL_SUM_MANDOC}
+                               "-DOPERATING_SYSTEM=parallel_sum ${PROJECT_VERSION}"
+                               -DSOURCE=${PROJECT_SOURCE_DIR}/doc/parallel_sum.1
+                               -DOUTPUT=${manual_page}
+                               -P ${CMAKE_CURRENT_LIST_DIR}/mdoc-to-man.cmake
+                       DEPENDS ${PROJECT_SOURCE_DIR}/doc/parallel_sum.1
+                               ${CMAKE_CURRENT_LIST_DIR}/mdoc-to-man.cmake
+                       COMMENT "Making the manual page"
+                       VERBATIM)
+elseif(PARALLEL_SUM_REQUIRE_MANDOC)
+    message(FATAL_ERROR "mandoc is needed to make the manual page of the packages and cannot "
+                        "be found. On Debian: apt-get install mandoc")
+else()
+    message(STATUS "mandoc not found: the manual page is installed as written, and its header "
+                   "under man-db names no version (Debian package mandoc)")
+    add_custom_command(OUTPUT ${manual_page}
+                       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/doc/parallel_sum.1
+                               ${manual_page}
+                       DEPENDS ${PROJECT_SOURCE_DIR}/doc/parallel_sum.1
+                       VERBATIM)
+endif()
 set(changelog ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog)
 add_custom_command(OUTPUT ${changelog}
                    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/changelog ${changelog}
