@@ -55,7 +55,8 @@ def linear_ticks(low, high, count=4):
 
 
 def tick_label(value):
-    return f"{value:.3g}"
+    """Three significant digits, but never an exponent: 0.25, 4.5, 1200."""
+    return f"{value:.3g}" if abs(value) < 1000 else f"{value:.0f}"
 
 
 def whole_process_figure(results):
@@ -162,7 +163,7 @@ def timeline_figure(results, cpus):
             ax.set_ylim(-0.8, threads - 0.2)
             ax.yaxis.set_major_locator(MaxNLocator(nbins=6, integer=True, min_n_ticks=1))
             ax.set_ylabel("thread", fontsize="small")
-            ax.set_title(f"{config.name}: region {region * scale:.3g} {unit}",
+            ax.set_title(f"{config.name}: region {tick_label(region * scale)} {unit}",
                          fontsize="medium", loc="left")
     handles = [Line2D([], [], color="0.75", lw=1.5, label="before it enters the body"),
                Line2D([], [], color="tab:blue", lw=5, label="in the body (block sum and combine)"),

@@ -113,8 +113,10 @@ def fastest(results, cpus):
         candidates = [c for c in results.parallel() if c.threads == str(threads)]
         best = min(candidates, key=lambda c: results.whole[c.name].mean)
         default = _find(results, "libgomp", threads, "default")
+        beside = ("libgomp's default itself" if best is default
+                  else f"libgomp default: {mean(default)}")
         lines.append(f"- Fastest at T = {threads}: {best.runtime} {best.setting}, mean "
-                     f"{mean(best)}; libgomp default: {mean(default)}.")
+                     f"{mean(best)}; {beside}.")
     return lines
 
 

@@ -31,6 +31,8 @@ class Ticks(unittest.TestCase):
                 labels = [figures.tick_label(t) for t in ticks]
                 self.assertEqual(len(set(labels)), len(labels))
         self.assertEqual(figures.linear_ticks(0, 132), [0, 20, 40, 60, 80, 100, 120])
+        self.assertEqual([figures.tick_label(v) for v in (0.25, 4.5, 1000, 1270)],
+                         ["0.25", "4.5", "1000", "1270"])
 
 
 @unittest.skipUnless(figures.available(), "python3-matplotlib is not installed")
