@@ -43,16 +43,14 @@ def program_text():
 
 
 def locked_instructions(ranges):
-    """{address: (mnemonic, address of the next instruction)} of every lock-prefixed
-    instruction in the ranges."""
+    """{address: mnemonic} of every lock-prefixed instruction in the ranges."""
     arch = gdb.selected_frame().architecture()
     found = {}
     for start, end in ranges:
         for insn in arch.disassemble(start, end - 1):
             words = insn["asm"].split()
             if words and words[0] == "lock":
-                mnemonic = words[1] if len(words) > 1 else "?"
-                found[insn["addr"]] = (mnemonic, insn["addr"] + insn["length"])
+                found[insn["addr"]] = words[1] if len(words) > 1 else "?"
     return found
 
 
@@ -93,7 +91,7 @@ def count(locked):
         thread = gdb.selected_thread().ptid[1]
         gdb.execute("stepi", to_string=True)  # only this thread moves: scheduler-locking
         flags = int(gdb.parse_and_eval("$eflags"))
-        if locked[pc][0].startswith("cmpxchg") and not flags & ZERO_FLAG:
+        if locked[pc].startswith("cmpxchg") and not flags & ZERO_FLAG:
             retries[thread] += 1
         else:
             updates[thread] += 1
@@ -117,7 +115,7 @@ def run(team, env=()):
 
     exit_code, updates, retries = count(locked)
     print(f"locked instructions in the program: "
-          + ", ".join(f"{mnemonic} at {address:#x}" for address, (mnemonic, _) in locked.items()))
+          + ", ".join(f"{mnemonic} at {address:#x}" for address, mnemonic in locked.items()))
     for thread in sorted(set(updates) | set(retries)):
         print(f"thread {thread}: {updates[thread]} update(s), {retries[thread]} failed "
               f"compare-and-swap attempt(s)")
