@@ -50,7 +50,7 @@ class ArgumentParser(argparse.ArgumentParser):
 
 
 def parse_args(argv):
-    parser = ArgumentParser(prog="run_bench.py", description=__doc__.splitlines()[0])
+    parser = ArgumentParser(prog="run_bench.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("--rounds", type=int, default=10, help="interleaved rounds (default 10)")
     parser.add_argument("--runs", type=int, default=30,
                         help="runs of each configuration per round (default 30)")
