@@ -50,7 +50,7 @@ class Paths:
 
     @property
     def alt_runtime(self):
-        return self.build_dir / "bench" / "alt-runtime"
+        return self.build_dir / "alt-runtime"
 
 
 def describe_status(status):
