@@ -118,13 +118,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # CPack puts the summary above this as the description's first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "parallel_sum adds up the whole numbers 0 to 999 in single precision on a team
 of threads started by the OpenMP runtime, and prints the total as one line.
-Each thread sums one contiguous block of the iterations, as the static
-schedule divides them, into a private partial sum, and adds the partial into
-the shared total with one lock-free compare-and-swap.
-
-It is a small, complete example of a parallel loop with a sum reduction: the
-team size comes from OMP_NUM_THREADS and the other standard OpenMP variables,
-and the manual page explains how the work is divided.")
+It is a quick check of an OpenMP toolchain and runtime, and a small, complete
+example of a parallel loop with a sum reduction; the team size comes from
+OMP_NUM_THREADS and the other standard OpenMP variables.")
 # Decided when packaging: DEB_BUILD_OPTIONS, whether the tools the .deb needs
 # are there, and turning package_source away.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-project-config.cmake)
