@@ -7,7 +7,7 @@ start, -1 -1 for a thread that never ran the body). The benchmark reads the same
 clock just before it starts the process and just after it has reaped it.
 """
 
-from .errors import BenchError
+from . import BenchError
 
 # Phases of a run in order: (key, label). They add up to the whole run.
 PHASES = [

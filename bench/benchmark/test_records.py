@@ -3,8 +3,7 @@
 
 import unittest
 
-from . import records, testing
-from .errors import BenchError
+from . import BenchError, records, test_fakes
 
 
 class Parse(unittest.TestCase):
@@ -26,7 +25,7 @@ class Parse(unittest.TestCase):
         self.assertEqual(phases["spans"][1], (1.5e-3, 1.6e-3))
 
     def test_more_threads_than_the_timer_has_slots(self):
-        line = testing.record_line(5000, self.spawned, 5e-3, timed=4096)
+        line = test_fakes.record_line(5000, self.spawned, 5e-3, timed=4096)
         with self.assertRaisesRegex(BenchError, "^region_timer timed 4096 of 5000 threads$"):
             records.parse(line, self.spawned, self.spawned + 5_000_000)
 
@@ -50,4 +49,4 @@ class Parse(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    testing.main()
+    unittest.main()

@@ -11,7 +11,7 @@ import time
 import unittest
 from pathlib import Path
 
-from . import records, testing
+from . import records
 
 PROGRAM = os.environ.get("PROGRAM")
 TIMER = os.environ.get("TIMER")
@@ -75,4 +75,4 @@ class Timer(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    testing.main()
+    unittest.main()
