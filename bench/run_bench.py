@@ -3,13 +3,9 @@
 """Times parallel_sum against a serial build of the same source, on each OpenMP runtime, and
 shows where a run's time goes and how it grows with the team.
 
-Every configuration (see benchmark/configs.py) is timed as a whole process, in interleaved
-rounds, with and without the timing interposer region_timer, which splits a run into phases.
-Prints the tables and any noise warning, writes every run as CSV and, with matplotlib, draws
-SVG figures; with --readme, writes the block into bench/README.md, a headline into README.md
-and the figures into bench/figures. Any failure ends in one line on stderr and a non-zero
-status.
-"""
+Prints the tables, writes every run as CSV and, with matplotlib, draws SVG figures; with
+--readme, writes the block into bench/README.md, a headline into README.md and the figures
+into bench/figures. Any failure ends in one line on stderr and a non-zero status."""
 
 import argparse
 import gzip
@@ -23,13 +19,11 @@ import subprocess
 import sys
 from pathlib import Path
 
-from benchmark import BenchError, configs as configs_module, figures, output, report, running, stats
+from benchmark import BenchError, figures, output, report, running, stats
+from benchmark.configs import configurations
 
 ROOT = Path(__file__).resolve().parent.parent
-# Rounds are the unit the intervals resample, so there must be enough of them to resample:
-# five give 126 distinct resamples. Runs: a tenth of them on each side of p10 and p90.
-MIN_ROUNDS = 5
-MIN_RUNS = 20
+MIN_ROUNDS = 5  # the intervals resample whole rounds: five give 126 distinct resamples
 STALE = ("bench.csv", "summary.csv", "timeline.svg")  # what earlier versions of this script wrote
 
 
@@ -44,7 +38,8 @@ def parse_args(argv):
     parser = ArgumentParser(prog="run_bench.py", description=__doc__.split("\n\n")[0])
     parser.add_argument("--rounds", type=int, default=10, help="interleaved rounds (default 10)")
     parser.add_argument("--runs", type=int, default=30,
-                        help="runs of each configuration per round (default 30)")
+                        help="runs of each configuration per round (default 30; fewer for "
+                             "teams over four times the CPUs)")
     parser.add_argument("--warmup", type=int, default=3,
                         help="untimed runs of each configuration first (default 3)")
     parser.add_argument("--seed", type=int, default=1,
@@ -58,9 +53,6 @@ def parse_args(argv):
     if args.rounds < MIN_ROUNDS or args.runs < 1 or args.warmup < 0:
         parser.error(f"--rounds must be at least {MIN_ROUNDS} (the intervals resample whole "
                      f"rounds), --runs at least 1, --warmup at least 0")
-    if args.rounds * args.runs < MIN_RUNS:
-        parser.error(f"--rounds × --runs is {args.rounds * args.runs}; the percentiles need at "
-                     f"least {MIN_RUNS} runs of each configuration")
     return args
 
 
@@ -84,13 +76,12 @@ def machine_description(paths, cpus):
 def scheduler_tick():
     """(CONFIG_HZ, where it was read) of the running kernel, or None where its configuration
     cannot be read (the tick is then left out rather than guessed)."""
-    sources = ((Path("/proc/config.gz"), gzip.open),
-               (Path(f"/boot/config-{platform.release()}"), open))
-    for path, opener in sources:
+    for path, opener in (("/proc/config.gz", gzip.open),
+                         (f"/boot/config-{platform.release()}", open)):
         try:
             with opener(path, "rt", encoding="utf-8") as config:
                 if found := re.search(r"^CONFIG_HZ=(\d+)$", config.read(), re.M):
-                    return int(found.group(1)), str(path)
+                    return int(found.group(1)), path
         except OSError:
             pass
     return None
@@ -111,7 +102,7 @@ def run(argv):
 
     # Everything that can be known to fail is checked before anything is measured.
     output.check_writable(out)
-    draw = figures.available()
+    draw = figures.AVAILABLE
     if args.readme:
         if not draw:
             raise BenchError("--readme needs the figures, and so matplotlib: on Debian, "
@@ -123,8 +114,9 @@ def run(argv):
 
     running.build(paths, out / "build.log")
     cpus = len(os.sched_getaffinity(0))
-    runtimes = configs_module.runtimes(paths.alt_runtime)
-    configs = configs_module.configurations(cpus, runtimes)
+    # LLVM's libomp where the build found it: a directory in which libgomp.so.1 is libomp.so.5.
+    runtimes = ["libgomp"] + ["libomp"] * (paths.alt_runtime / "libgomp.so.1").exists()
+    configs = configurations(cpus, runtimes)
     with running.Runner(paths, os.environ) as runner:
         try:
             samples = running.measure(runner, configs, args.rounds, args.runs, args.warmup,
@@ -132,7 +124,7 @@ def run(argv):
         finally:
             progress("")
     results = stats.analyse(samples, configs, cpus, random.Random(f"{args.seed} bootstrap"))
-    warnings = results.warnings
+    warnings = results.warnings  # that the machine was too noisy for the numbers as they stand
 
     meta = machine_description(paths, cpus)
     meta.update({"rounds": args.rounds, "runs per round": args.runs, "warmup": args.warmup,
@@ -146,8 +138,7 @@ def run(argv):
     outputs = {out / "runs.csv": output.runs_csv(meta, warnings, samples)}
     stale = [d / name for d in {figure_dir, out} for name in (*figures.FIGURE_NAMES, *STALE)]
     if draw:
-        for name, text in figures.draw(results, cpus).items():
-            outputs[figure_dir / name] = text
+        outputs.update((figure_dir / n, text) for n, text in figures.draw(results, cpus).items())
     if args.readme:
         made = f"Made by `{meta['command']}`"
         block = [f"{made}:", "", *lines, "",
@@ -160,12 +151,10 @@ def run(argv):
             outputs[path] = output.rewrite(output.read_document(path, markers), markers,
                                            "\n".join(text))
     output.commit(outputs, stale)
-    print(f"\nCSV: {out / 'runs.csv'} (every run)")
-    if draw:
-        print("Figures: " + ", ".join(str(figure_dir / n) for n in figures.FIGURE_NAMES))
-    else:
-        print("Figures: none, as matplotlib is not installed; on Debian, apt-get install "
-              "python3-matplotlib and run the script with /usr/bin/python3.")
+    print(f"\nCSV: {out / 'runs.csv'} (every run)\nFigures: " + (
+        ", ".join(str(figure_dir / n) for n in figures.FIGURE_NAMES) if draw else "none, as "
+        "matplotlib is not installed; on Debian, apt-get install python3-matplotlib and run the "
+        "script with /usr/bin/python3."))
     if args.readme:
         print("bench/README.md and README.md updated")
 

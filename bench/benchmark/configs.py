@@ -4,15 +4,11 @@ OpenMP runtime that is installed; and a sweep of team sizes up to 1024 under the
 that matter for a large team."""
 
 from dataclasses import dataclass
-from pathlib import Path
 
 # Settings of the runtime, each beside the default: (label, variables it sets).
-SETTINGS = [
-    ("default", ()),
-    ("passive", (("OMP_WAIT_POLICY", "passive"),)),
-    ("active", (("OMP_WAIT_POLICY", "active"),)),
-    ("bind close", (("OMP_PROC_BIND", "close"),)),
-]
+SETTINGS = [("default", ()), ("passive", (("OMP_WAIT_POLICY", "passive"),)),
+            ("active", (("OMP_WAIT_POLICY", "active"),)),
+            ("bind close", (("OMP_PROC_BIND", "close"),))]
 SETTING_NOTE = ("passive and active set OMP_WAIT_POLICY, bind close sets OMP_PROC_BIND=close "
                 "(each thread pinned, the team on consecutive CPUs from its creator's, one "
                 "thread to a CPU while there are enough); default sets neither")
@@ -41,8 +37,7 @@ SERIAL = Config("-", 0, "serial build")
 
 
 def team_sizes(cpus):
-    """The sizes every setting is run at: 1, 2, the CPUs the process may use and four times
-    that."""
+    """The sizes every setting runs at: 1, 2, the CPUs the process may use, four times that."""
     return sorted({1, 2, cpus, 4 * cpus})
 
 
@@ -52,19 +47,17 @@ def sweep_sizes(cpus):
 
 
 def runs_per_round(threads, runs, cpus):
-    """Runs of a team of threads in each round: all of them up to four times the CPUs, then
-    fewer in proportion to the team, at least one, so that a team of 1024 does not take most
-    of the run."""
+    """Runs of a team in each round: all up to four times the CPUs, then fewer in proportion
+    to the team, at least one, so that a team of 1024 does not take most of the run."""
     return max(1, min(runs, runs * 4 * cpus // max(threads, 1)))
 
 
 def configurations(cpus, runtimes):
     """The serial build first, then runtime by runtime, team size by team size, each setting
     (only the sweep's settings at the sizes that only the sweep has)."""
-    configs = [SERIAL]
-    sweep = sweep_sizes(cpus)
+    configs, sweep = [SERIAL], sweep_sizes(cpus)
     for runtime in runtimes:
-        for threads in sorted(set(team_sizes(cpus)) | set(sweep)):
+        for threads in sorted({*team_sizes(cpus), *sweep}):
             for label, variables in SETTINGS:
                 if threads in team_sizes(cpus) or label in SWEEP_SETTINGS:
                     configs.append(Config(runtime, threads, label,
@@ -72,8 +65,3 @@ def configurations(cpus, runtimes):
                                           threads in sweep and label in SWEEP_SETTINGS))
     return configs
 
-
-def runtimes(alt_runtime_dir):
-    """libgomp, and LLVM's libomp where the build found it (a directory in which libgomp.so.1
-    is libomp.so.5)."""
-    return ["libgomp"] + (["libomp"] if (Path(alt_runtime_dir) / "libgomp.so.1").exists() else [])

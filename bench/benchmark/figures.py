@@ -8,8 +8,17 @@ import io
 import logging
 import random
 
-from .configs import team_sizes
 from .records import PHASES
+
+# matplotlib logs a warning on import when it cannot write its cache under $HOME (an ordinary
+# user's, say); it makes a temporary one and carries on, so say nothing.
+logging.getLogger("matplotlib").setLevel(logging.ERROR)
+try:
+    from matplotlib import rc_context, ticker
+    from matplotlib.figure import Figure
+except ImportError:  # the script prints the tables and says how to get the figures
+    Figure = None
+AVAILABLE = Figure is not None
 
 FIGURE_NAMES = ("phases.svg", "growth.svg", "whole_process.svg")
 RUNTIME_COLOURS = {"-": "black", "libgomp": "tab:blue", "libomp": "tab:orange"}
@@ -18,21 +27,8 @@ PHASE_COLOURS = ("0.7", "tab:red", "tab:blue", "tab:purple", "0.85")
 PHASE_ROWS = ((1, "default"), (2, "default"), (2, "passive"), (2, "bind close"))
 
 
-def available():
-    # matplotlib logs a warning on import when it cannot write its cache under $HOME (an
-    # ordinary user's, say); it makes a temporary one and carries on, so say nothing.
-    logging.getLogger("matplotlib").setLevel(logging.ERROR)
-    try:
-        import matplotlib  # noqa: F401 pylint: disable=import-outside-toplevel,unused-import
-    except ImportError:
-        return False
-    return True
-
-
 def plain_log_axis(axis):
     """Tick labels on a log axis as plain numbers (0.5, 2, 1000), never as powers."""
-    from matplotlib import ticker  # pylint: disable=import-outside-toplevel
-
     axis.set_major_locator(ticker.LogLocator(subs=(1, 2, 5)))
     axis.set_major_formatter(ticker.StrMethodFormatter("{x:g}"))
     axis.set_minor_formatter(ticker.NullFormatter())
@@ -41,10 +37,8 @@ def plain_log_axis(axis):
 def phase_figure(results):
     """Stacked bars of the mean phases (runs with the timer), all on one time scale, and a
     mark at the mean of the runs without the timer."""
-    from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
-
     rows = [(f"{c.runtime} T={c.threads} {c.setting}", results.phases[c.name],
-             results.whole[c.name].mean) for c in
+             results.whole[c.name].mean[0]) for c in
             (results.find(r, t, s) for r in RUNTIME_COLOURS for t, s in PHASE_ROWS) if c]
     fig = Figure(figsize=(9, 0.45 * len(rows) + 1.9))
     ax = fig.subplots()
@@ -54,9 +48,8 @@ def phase_figure(results):
         widths = [phases[key] * 1e3 for _, phases, _ in rows]
         ax.barh(y, widths, left=left, color=colour, label=label, height=0.6)
         left = [a + b for a, b in zip(left, widths)]
-    serial = results.whole[results.configs[0].name].mean * 1e3
-    ax.barh([len(rows) + 1], [serial], color="white", edgecolor="black", height=0.6,
-            hatch="//", label="serial build: whole run (no region)")
+    ax.barh([len(rows) + 1], [results.whole["serial build"].mean[0] * 1e3], color="white",
+            edgecolor="black", height=0.6, hatch="//", label="serial build: whole run (no region)")
     ax.plot([mean * 1e3 for *_, mean in rows], y, "k|", markersize=14, mew=2,
             label="mean without the timer")
     ax.set_yticks([len(rows) + 1, *y], ["serial build", *(name for name, *_ in rows)],
@@ -73,29 +66,24 @@ def phase_figure(results):
 def growth_figure(results, cpus):
     """Mean whole-process time (95% interval) and mean team start against the team size,
     per runtime and setting, on log scales."""
-    from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
-    from matplotlib.ticker import ScalarFormatter  # pylint: disable=import-outside-toplevel
-
     fig = Figure(figsize=(11, 4.6))
     whole, start = fig.subplots(1, 2, sharex=True)
     for runtime, setting in sorted(results.growth):
         configs = sorted((c for c in results.configs if c.sweep and
                           (c.runtime, c.setting) == (runtime, setting)), key=lambda c: c.threads)
         threads = [c.threads for c in configs]
-        summaries = [results.whole[c.name] for c in configs]
         style = {"color": RUNTIME_COLOURS[runtime], "ls": "-" if setting == "default" else "--",
                  "marker": "o", "markersize": 3, "label": f"{runtime} {setting}"}
-        whole.errorbar(threads, [s.mean * 1e3 for s in summaries],
-                       [[max(s.mean - s.mean_low, 0) * 1e3 for s in summaries],
-                        [max(s.mean_high - s.mean, 0) * 1e3 for s in summaries]], capsize=2,
-                       **style)
+        means = [[value * 1e3 for value in results.whole[c.name].mean] for c in configs]
+        whole.errorbar(threads, [m for m, _, _ in means], [[max(m - low, 0) for m, low, _ in means],
+                       [max(high - m, 0) for m, _, high in means]], capsize=2, **style)
         start.plot(threads, [results.phases[c.name]["team_start"] * 1e3 for c in configs],
                    **style)
     for ax, what in ((whole, "whole-process time, ms (mean, 95% CI)"),
                      (start, "team start, ms (mean, runs with the timer)")):
         ax.set_xscale("log", base=2)
         ax.set_yscale("log")
-        ax.xaxis.set_major_formatter(ScalarFormatter())
+        ax.xaxis.set_major_formatter(ticker.ScalarFormatter())
         plain_log_axis(ax.yaxis)
         ax.axvline(cpus, color="0.5", lw=0.8, ls=":")
         ax.set_xlabel(f"threads in the team (dotted: the {cpus} CPUs)")
@@ -110,27 +98,24 @@ def growth_figure(results, cpus):
 def whole_process_figure(results, cpus):
     """Every run without the timer as a point, one row per configuration, log time axis. The
     points are drawn as an image inside the SVG: as vectors they would make it megabytes."""
-    from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
-
-    configs = [c for c in results.configs if c.serial or c.threads in team_sizes(cpus)]
+    configs = results.tabled(cpus)
     jitter = random.Random(0)
     fig = Figure(figsize=(9, 0.28 * len(configs) + 1.8))
     ax = fig.subplots()
     for row, config in enumerate(reversed(configs)):
-        samples = [s * 1e3 for s in results.walls[config.name]]
+        samples = [s * 1e3 for s in results.whole[config.name].values]
         ax.scatter(samples, [row + jitter.uniform(-0.3, 0.3) for _ in samples], s=5, alpha=0.35,
                    linewidths=0, color=RUNTIME_COLOURS[config.runtime], rasterized=True)
         summary = results.whole[config.name]
         ax.plot([summary.median * 1e3] * 2, [row - 0.4, row + 0.4], color="black", lw=1.5,
                 label="median" if row == 0 else None)
-        ax.plot([summary.mean * 1e3], [row], marker="D", color="white", markeredgecolor="black",
+        ax.plot([summary.mean[0] * 1e3], [row], marker="D", color="white", markeredgecolor="black",
                 markersize=4, lw=0, label="mean" if row == 0 else None)
     ax.axvline(2 * results.serial_median * 1e3, color="tab:red", lw=0.8, ls="--",
                label="twice the serial median")
     ax.set_xscale("log")
     plain_log_axis(ax.xaxis)
     ax.set_yticks(range(len(configs)), [c.name for c in reversed(configs)], fontsize="small")
-    ax.set_ylim(-0.7, len(configs) - 0.3)
     ax.grid(axis="x", color="0.9")
     ax.set_xlabel("whole-process time, ms (log scale; colour: serial build, libgomp, libomp)")
     fig.legend(loc="lower center", ncol=3, fontsize="small", frameon=False)
@@ -140,10 +125,8 @@ def whole_process_figure(results, cpus):
 
 def svg(fig):
     """The figure as SVG text, with no date and stable element ids."""
-    import matplotlib  # pylint: disable=import-outside-toplevel
-
     out = io.StringIO()
-    with matplotlib.rc_context({"svg.hashsalt": "run_bench"}):
+    with rc_context({"svg.hashsalt": "run_bench"}):
         fig.savefig(out, format="svg", metadata={"Date": None}, dpi=150)
     return out.getvalue()
 

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""Where the results go: the CSV file of every run, the two documents' generated blocks and the figures,
-checked before anything is measured and written whole or not at all (a temporary file beside
-the target, then a rename)."""
+"""Where the results go: the CSV file of every run, the two documents' generated blocks and
+the figures, checked before anything is measured and written whole or not at all (a
+temporary file beside the target, then a rename)."""
 
 import csv
 import io
@@ -46,8 +46,7 @@ def atomic_write(path, text):
 
 
 def commit(outputs, stale=()):
-    """Writes every {path: text} of outputs, then removes the stale paths that are not among
-    them (figures of an earlier run that this run did not draw)."""
+    """Writes every {path: text} of outputs, then removes the stale paths it did not write."""
     for path, text in outputs.items():
         atomic_write(path, text)
     for path in map(Path, stale):
@@ -75,21 +74,10 @@ def read_document(path, markers):
 
 
 def rewrite(text, markers, block):
-    """text (checked by read_document) with the lines between the markers replaced by block."""
+    """text (from read_document) with the lines between the markers replaced by block."""
     lines = text.splitlines(keepends=True)
     begin, end = ([line.strip() for line in lines].index(m) for m in markers)
     return "".join(lines[:begin + 1]) + block.rstrip("\n") + "\n" + "".join(lines[end:])
-
-
-def _table(meta, warnings, fields, rows):
-    """CSV text: "# key: value" lines for the machine, settings and warnings, then rows."""
-    out = io.StringIO(newline="")
-    out.writelines([f"# {key}: {value}\n" for key, value in meta.items()] +
-                   [f"# warning: {w}\n" for w in warnings])
-    writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
-    writer.writeheader()
-    writer.writerows(rows)
-    return out.getvalue()
 
 
 def _us(seconds):
@@ -97,7 +85,8 @@ def _us(seconds):
 
 
 def runs_csv(meta, warnings, samples):
-    """Every run: its configuration, round, times, context switches and phases."""
+    """Every run (its configuration, round, times, context switches and phases) after "# key:
+    value" lines for the machine, the settings and the warnings."""
     fields = ["runtime", "threads", "setting", "timer", "round", "wall_us", "cpu_us",
               "voluntary_cs", "involuntary_cs"] + [f"{key}_us" for key, _ in PHASES]
     rows = []
@@ -108,4 +97,10 @@ def runs_csv(meta, warnings, samples):
                      "round": s["round"], "wall_us": _us(s["wall"]), "cpu_us": _us(s["cpu"]),
                      "voluntary_cs": s["nvcsw"], "involuntary_cs": s["nivcsw"],
                      **{f"{key}_us": _us(phases.get(key)) for key, _ in PHASES}})
-    return _table(meta, warnings, fields, rows)
+    out = io.StringIO(newline="")
+    out.writelines([f"# {key}: {value}\n" for key, value in meta.items()] +
+                   [f"# warning: {w}\n" for w in warnings])
+    writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
+    writer.writeheader()
+    writer.writerows(rows)
+    return out.getvalue()

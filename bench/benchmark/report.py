@@ -3,7 +3,7 @@
 benchmark's own README (the whole block) and the top-level README (a headline)."""
 
 from . import stats
-from .configs import LARGEST_TEAM, SETTING_NOTE, runs_per_round, sweep_sizes, team_sizes
+from .configs import LARGEST_TEAM, SETTING_NOTE, runs_per_round, sweep_sizes
 from .records import PHASES
 
 
@@ -30,11 +30,6 @@ def interval(values, unit=ms):
     return f"{unit(value)} [{unit(low)}, {unit(high)}]"
 
 
-def table_configs(results, cpus):
-    """The serial build and every setting at the table's team sizes (not the sweep's)."""
-    return [c for c in results.configs if c.serial or c.threads in team_sizes(cpus)]
-
-
 def whole_process_table(results, configs):
     lines = ["| runtime | threads | setting | median ms | mean ms [95% CI] "
              "| mean / serial [95% CI] | runs > 2× serial median | CPU ms | voluntary cs "
@@ -42,11 +37,11 @@ def whole_process_table(results, configs):
              "| --- | ---: | --- | ---: | --- | --- | ---: | ---: | ---: | ---: |"]
     for config in configs:
         s, usage = results.whole[config.name], results.usage[config.name]
-        ratio = interval(results.ratio[config.name], lambda r: f"{r:.2f}")
         lines.append(f"| {config.runtime} | {config.threads or '-'} | {config.setting} | "
-                     f"{ms(s.median)} | {interval((s.mean, s.mean_low, s.mean_high))} | "
-                     f"{ratio} | {s.share_slow:.0%} | {ms(usage['cpu'])} | "
-                     f"{usage['nvcsw']:.1f} | {usage['nivcsw']:.1f} |")
+                     f"{ms(s.median)} | {interval(s.mean)} | "
+                     f"{interval(results.ratio[config.name], lambda r: f'{r:.2f}')} | "
+                     f"{s.share_slow:.0%} | {ms(usage['cpu'])} | {usage['nvcsw']:.1f} | "
+                     f"{usage['nivcsw']:.1f} |")
     return lines
 
 
@@ -61,19 +56,17 @@ def phase_table(results, configs):
         phases = results.phases[config.name]
         cells = " | ".join(us(phases[key]) for key, _ in PHASES)
         lines.append(f"| {config.runtime} | {config.threads} | {config.setting} | {cells} | "
-                     f"{us(phases['total'])} | {us(results.whole[config.name].mean)} | "
+                     f"{us(phases['total'])} | {us(results.whole[config.name].mean[0])} | "
                      f"{interval(results.overhead[config.name], change)} |")
     return lines
 
 
 def two_threads(results, runtime, tick):
-    """Why two threads are slower than one on runtime, in the run's own numbers: what the
-    body takes, what a second thread adds to the team start under each setting, the
-    scheduler tick where it is known, and the columns that show a waiting thread spin."""
+    """Why two threads are slower than one on runtime, in the run's own numbers: the body, what
+    a second thread adds to the team start, the tick, and the columns that show spinning."""
     one = results.phases[results.find(runtime, 1, "default").name]
     two = {s: results.find(runtime, 2, s).name for s in ("default", "passive", "bind close")}
-    added = {s: results.phases[name]["team_start"] - one["team_start"] for s, name in
-             two.items()}
+    added = {s: results.phases[n]["team_start"] - one["team_start"] for s, n in two.items()}
     text = (f"On {runtime}, the loop's body took {duration(one['body'])} on one thread, so a "
             f"second thread could save at most about {duration(one['body'] / 2)}. Starting "
             f"the second thread added {duration(added['passive'])} to the team start with "
@@ -83,11 +76,11 @@ def two_threads(results, runtime, tick):
         hz, source = tick
         text += (f", which is {added['default'] * hz:.1f} ticks of this kernel's scheduler "
                  f"({duration(1 / hz)}; CONFIG_HZ={hz} in {source})")
-    default, passive = (results.usage[two[s]] for s in ("default", "passive"))
-    wall = {s: results.whole[two[s]].mean for s in ("default", "passive")}
+    default, passive = ({**results.usage[two[s]], "wall": results.whole[two[s]].mean[0]}
+                        for s in ("default", "passive"))
     return (text + f". Two-thread runs under the default setting used {ms(default['cpu'])} ms "
-            f"of CPU in {ms(wall['default'])} ms and made {default['nvcsw']:.1f} voluntary "
-            f"context switches, against {ms(passive['cpu'])} ms in {ms(wall['passive'])} ms and "
+            f"of CPU in {ms(default['wall'])} ms and made {default['nvcsw']:.1f} voluntary "
+            f"context switches, against {ms(passive['cpu'])} ms in {ms(passive['wall'])} ms and "
             f"{passive['nvcsw']:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
             f"columns): a thread that spins while it waits keeps its CPU busy and gives it up "
             f"only when the scheduler takes it; a thread that sleeps gives it up at once.")
@@ -101,41 +94,17 @@ def growth(results, cpus):
             f"the mean whole-process time against T = {cpus} … {LARGEST_TEAM}, least squares).")
 
 
-def fastest(results, cpus):
-    """For each team size, the configuration with the lowest mean whole-process time, beside
-    libgomp's default."""
-    lines = []
-    for threads in team_sizes(cpus):
-        candidates = [c for c in results.configs if c.threads == threads]
-        best = min(candidates, key=lambda c: results.whole[c.name].mean)
-        default = results.find("libgomp", threads, "default")
-
-        def mean(config):
-            s = results.whole[config.name]
-            return f"mean {interval((s.mean, s.mean_low, s.mean_high))} ms"
-
-        beside = ("libgomp's default itself" if best is default
-                  else f"libgomp default: {mean(default)}")
-        lines.append(f"- Fastest at T = {threads}: {best.runtime} {best.setting}, {mean(best)}; "
-                     f"{beside}.")
-    return lines
-
-
-def sweep_note(meta, cpus):
-    fewer = ", ".join(f"{runs_per_round(t, meta['runs per round'], cpus)} at {t}"
-                      for t in sweep_sizes(cpus) if t > 4 * cpus)
-    return (f"The sweep runs T = {', '.join(map(str, sweep_sizes(cpus)))} under the default "
-            f"and passive settings, with fewer runs per round above T = {4 * cpus} ({fewer}).")
-
-
 def report(results, meta, cpus, runtimes, warnings, tick):
     """The whole block: how it was run, noise warnings, both tables and the sentences."""
-    configs = table_configs(results, cpus)
-    timer = results.find("libgomp", 1, "default").name
+    configs = results.tabled(cpus)
+    fewer = ", ".join(f"{runs_per_round(t, meta['runs per round'], cpus)} at {t}"
+                      for t in sweep_sizes(cpus) if t > 4 * cpus)
     lines = [f"Machine: {meta['machine']}; {meta['compiler']}; runtimes: {', '.join(runtimes)}.",
              f"{meta['rounds']} rounds × {meta['runs per round']} runs of each configuration, "
              f"with and without region_timer, interleaved (posix_spawn + wait4), seed "
-             f"{meta['seed']}. {sweep_note(meta, cpus)}",
+             f"{meta['seed']}. The sweep runs T = {', '.join(map(str, sweep_sizes(cpus)))} under "
+             f"the default and passive settings, with fewer runs per round above T = "
+             f"{4 * cpus} ({fewer}).",
              f"Settings: {SETTING_NOTE}.",
              f"Method: intervals are {stats.CONFIDENCE:.0%} bootstrap intervals over "
              f"{stats.BOOTSTRAP_RESAMPLES} resamples of whole rounds; the machine counts as "
@@ -149,10 +118,7 @@ def report(results, meta, cpus, runtimes, warnings, tick):
               *whole_process_table(results, configs), "",
               "Phases of a run, means over the runs with region_timer (means add up to the "
               "whole run; medians would not), beside the mean of the runs without it:", "",
-              *phase_table(results, configs), "",
-              f"Timer's cost at T = 1 on libgomp (default setting): a run with region_timer "
-              f"took {interval(results.overhead[timer], change)} against a run without it.", "",
-              *fastest(results, cpus)]
+              *phase_table(results, configs)]
     return lines
 
 

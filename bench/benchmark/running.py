@@ -32,10 +32,8 @@ def describe_exit(code):
     signal 11 (SIGSEGV)"."""
     if code >= 0:
         return f"exited with status {code}"
-    try:
-        return f"was killed by signal {-code} ({signal.Signals(-code).name})"
-    except ValueError:
-        return f"was killed by signal {-code}"
+    name = f" ({signal.Signals(-code).name})" if -code in set(signal.Signals) else ""
+    return f"was killed by signal {-code}{name}"
 
 
 def build(paths, log_path):
@@ -69,17 +67,13 @@ def environment(config, paths, caller, timed):
     env = {k: v for k, v in caller.items()
            if not k.startswith(RUNTIME_VARIABLES) and k != "LD_PRELOAD"}
     env.update(config.variables)
-    library_path = []
+    library_path = [str(paths.alt_runtime)] if config.runtime == "libomp" else []
     if timed:
         # The interposer is named, not given as a path, and found through the library path:
         # LD_PRELOAD splits a path that holds a space.
-        env["LD_PRELOAD"] = paths.timer.name
-        env["REGION_TIMER_FD"] = str(RECORD_FD)
-        library_path.append(str(paths.timer.parent))
-    if config.runtime == "libomp":
-        library_path.append(str(paths.alt_runtime))
-    if caller.get("LD_LIBRARY_PATH"):
-        library_path.append(caller["LD_LIBRARY_PATH"])
+        env.update(LD_PRELOAD=paths.timer.name, REGION_TIMER_FD=str(RECORD_FD))
+        library_path.insert(0, str(paths.timer.parent))
+    library_path += [caller["LD_LIBRARY_PATH"]] if caller.get("LD_LIBRARY_PATH") else []
     if library_path:
         env["LD_LIBRARY_PATH"] = ":".join(library_path)
     return env
@@ -90,7 +84,6 @@ class Runner:
 
     def __init__(self, paths, environ):
         self.paths, self.caller = paths, dict(environ)
-        self.devnull = os.open(os.devnull, os.O_WRONLY | os.O_CLOEXEC)
         self.output = os.memfd_create("output", os.MFD_CLOEXEC)
         # Not on RECORD_FD itself: dup2 onto itself would leave it closed on exec.
         self.record = os.memfd_create("record", os.MFD_CLOEXEC)
@@ -102,22 +95,19 @@ class Runner:
         return self
 
     def __exit__(self, *_):
-        for fd in (self.devnull, self.output, self.record):
+        for fd in (self.output, self.record):
             os.close(fd)
 
     def run(self, config, timed, round_number=None, check=False):
-        """One run: a dict of the configuration, whether it was timed inside, the round, wall
-        and CPU seconds, context switches and (timed) the phases. With check, the output must
-        be the program's line."""
+        """One run: its configuration, whether it was timed inside, round, wall and CPU seconds,
+        context switches and phases. With check, the output must be the program's line."""
         program = self.paths.serial if config.serial else self.paths.program
         env = environment(config, self.paths, self.caller, timed)
-        actions = [(os.POSIX_SPAWN_DUP2, self.output if check else self.devnull, 1)]
-        for fd, used in ((self.output, check), (self.record, timed)):
-            if used:
-                os.ftruncate(fd, 0)
-                os.lseek(fd, 0, os.SEEK_SET)
-        if timed:
-            actions.append((os.POSIX_SPAWN_DUP2, self.record, RECORD_FD))
+        for fd in (self.output, self.record):
+            os.ftruncate(fd, 0)
+            os.lseek(fd, 0, os.SEEK_SET)
+        actions = [(os.POSIX_SPAWN_DUP2, self.output, 1),
+                   *[(os.POSIX_SPAWN_DUP2, self.record, RECORD_FD)] * timed]
         spawned = time.monotonic_ns()
         pid = os.posix_spawn(str(program), [str(program)], env, file_actions=actions)
         _, status, usage = os.wait4(pid, 0)
@@ -125,19 +115,16 @@ class Runner:
         what = config.name + (" with region_timer" if timed else "")
         if status != 0:
             raise BenchError(f"{what} {describe_exit(os.waitstatus_to_exitcode(status))}")
-        if check:
-            printed = os.pread(self.output, 4096, 0)
-            if printed != EXPECTED:
-                raise BenchError(f"{what} printed {printed[:60]!r}, not {EXPECTED!r}")
+        if check and (printed := os.pread(self.output, 4096, 0)) != EXPECTED:
+            raise BenchError(f"{what} printed {printed[:60]!r}, not {EXPECTED!r}")
         sample = {"config": config, "timer": timed, "round": round_number,
                   "wall": (reaped - spawned) / 1e9, "cpu": usage.ru_utime + usage.ru_stime,
                   "nvcsw": usage.ru_nvcsw, "nivcsw": usage.ru_nivcsw, "phases": None}
         if timed:
-            size = os.fstat(self.record).st_size
-            text = os.pread(self.record, size, 0).decode("ascii", "replace")
+            text = os.pread(self.record, os.fstat(self.record).st_size, 0)
             try:
-                sample["phases"] = records.parse(text, spawned, reaped)
-            except records.RecordError as error:
+                sample["phases"] = records.parse(text.decode("ascii", "replace"), spawned, reaped)
+            except BenchError as error:
                 raise BenchError(f"{what}: {error}") from None
         return sample
 
@@ -148,11 +135,10 @@ def variants(configs):
 
 
 def measure(runner, configs, rounds, runs, warmup, rng, cpus, progress=None):
-    """All the runs, after a check that every variant prints the line and gives a record that
-    parses, and warmup runs. Within a round each variant runs runs_per_round times, in
-    passes: a pass runs the variants due in it in a fresh random order, so that drift in the
-    machine's load falls on them all alike; a variant with fewer runs than passes is due in
-    passes spread evenly over the round."""
+    """All the runs, after a check of every variant's output and record, and warmup runs. In a
+    round each variant runs runs_per_round times, in passes: each pass runs the variants due
+    in it in a fresh random order, so that drift in the machine's load falls on all alike; a
+    variant with fewer runs is due in passes spread evenly over the round."""
     pairs = variants(configs)
     for config, timed in pairs:
         runner.run(config, timed, check=True)

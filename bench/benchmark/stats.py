@@ -1,17 +1,15 @@
 # SPDX-License-Identifier: MIT
-"""From the raw runs to the numbers that the tables, the CSV and the figures show.
-
-Runs are taken in rounds, and the runs of a round share the state of the machine at that time,
-so they are not independent of each other: every interval comes from resampling whole rounds
-(a cluster bootstrap), never single runs. Means are reported rather than medians, since a
-configuration's runs can fall into separate groups, and a median then lands in one of them
-or in the gap; the phases' means also add up to the whole run, which medians would not.
-"""
+"""From the raw runs to the numbers that the tables and the figures show. The runs of a
+round share the state of the machine, so they are not independent: every interval resamples
+whole rounds (a cluster bootstrap), never single runs. Means are reported rather than
+medians, since runs can fall into separate groups and a median then lands in one of them or
+in the gap; the phases' means also add up to the whole run, which medians would not."""
 
 import functools
 import statistics
 from dataclasses import dataclass, field
 
+from .configs import team_sizes
 from .records import PHASES
 
 BOOTSTRAP_RESAMPLES = 2000
@@ -41,9 +39,10 @@ def ratio(numerator, denominator, rng):
     rounds and uses them for both, since both felt the same machine in a round."""
     if len(numerator) != len(denominator):
         raise ValueError("the two samples must come from the same rounds")
-    def of(picks):
-        return pooled_mean(numerator, picks) / pooled_mean(denominator, picks)
-    return of(range(len(numerator))), *bootstrap(len(numerator), rng, of)
+    return (pooled_mean(numerator, range(len(numerator))) /
+            pooled_mean(denominator, range(len(numerator))),
+            *bootstrap(len(numerator), rng, lambda picks: pooled_mean(numerator, picks) /
+                       pooled_mean(denominator, picks)))
 
 
 def slope(sizes, rounds_per_size, picks):
@@ -55,11 +54,9 @@ def slope(sizes, rounds_per_size, picks):
 @dataclass
 class Summary:
     """What the tables show of one configuration's runs of one measure."""
-    runs: int
+    values: list  # every run
     median: float
-    mean: float
-    mean_low: float
-    mean_high: float
+    mean: tuple  # (mean, low, high)
     share_slow: float = None
 
 
@@ -68,11 +65,10 @@ def summarize(rounds, rng, slow_above=None):
     values = [v for r in rounds for v in r]
     if len(values) < 2 or any(not r for r in rounds):
         raise ValueError("every round needs runs, and at least two runs in all")
-    low, high = bootstrap(len(rounds), rng, lambda picks: pooled_mean(rounds, picks))
-    return Summary(runs=len(values), median=statistics.median(values),
-                   mean=statistics.fmean(values), mean_low=low, mean_high=high,
-                   share_slow=None if slow_above is None else
-                   sum(v > slow_above for v in values) / len(values))
+    mean = (statistics.fmean(values),
+            *bootstrap(len(rounds), rng, lambda picks: pooled_mean(rounds, picks)))
+    slow = None if slow_above is None else sum(v > slow_above for v in values) / len(values)
+    return Summary(values, statistics.median(values), mean, slow)
 
 
 def serial_warnings(rounds):
@@ -95,8 +91,7 @@ def serial_warnings(rounds):
 
 
 def by_round(samples, key="wall"):
-    """Values of key of the samples (one configuration's, with or without the timer), as a
-    list per round, rounds in order."""
+    """Values of key of one configuration's samples, as a list per round, rounds in order."""
     rounds = {}
     for s in samples:
         rounds.setdefault(s["round"], []).append(s[key] if key in s else s["phases"][key])
@@ -113,8 +108,11 @@ class Results:
     usage: dict = field(default_factory=dict)  # name -> mean cpu, nvcsw, nivcsw per run
     phases: dict = field(default_factory=dict)  # name -> phase key -> mean seconds, and "total"
     overhead: dict = field(default_factory=dict)  # name -> (with / without the timer, low, high)
-    walls: dict = field(default_factory=dict)  # name -> every wall time without the timer
     growth: dict = field(default_factory=dict)  # (runtime, setting) -> (slope, low, high)
+
+    def tabled(self, cpus):
+        """The serial build and every setting at the tables' team sizes (not the sweep's)."""
+        return [c for c in self.configs if c.serial or c.threads in team_sizes(cpus)]
 
     def find(self, runtime, threads, setting):
         return next((c for c in self.configs if (c.runtime, c.threads, c.setting) ==
@@ -130,7 +128,6 @@ def analyse(samples, configs, cpus, rng):
     results = Results(configs, serial_median, serial_warnings(serial_rounds))
     for config in configs:
         rounds = by_round(runs[config, False])
-        results.walls[config.name] = [v for r in rounds for v in r]
         results.whole[config.name] = summarize(rounds, rng, 2 * serial_median)
         results.ratio[config.name] = ratio(rounds, serial_rounds, rng)
         results.usage[config.name] = {key: statistics.fmean(s[key] for s in runs[config, False])

@@ -128,7 +128,7 @@ class Failures(unittest.TestCase):
                 path.write_text("# x\n\nno markers\n")
                 # Without matplotlib, --readme stops earlier still, as it could draw no figures.
                 message = (f"{re.escape(str(path))} must hold the line {re.escape(begin)} "
-                           f"once, not 0 times$" if figures.available() else
+                           f"once, not 0 times$" if figures.AVAILABLE else
                            r"--readme needs the figures, and so matplotlib: on Debian, "
                            r"apt-get install python3-matplotlib")
                 self.fails(self.start("--readme"), 1, message)

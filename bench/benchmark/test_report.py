@@ -40,8 +40,6 @@ class Tables(unittest.TestCase):
                 # Each table: every setting at the table's sizes, none of the sweep's.
                 self.assertEqual(len(rows), 2 * 2 * len(sizes) * 4)
                 self.assertEqual(sorted({r[1] for r in rows}, key=int), sizes)
-                for size in sizes:
-                    self.assertIn(f"Fastest at T = {size}:", text)
                 self.assertNotIn("Noise warning", text)
                 self.assertIn(f"beyond the {cpus} CPUs", text)
 
@@ -53,7 +51,7 @@ class Tables(unittest.TestCase):
                     "default")
         mean = 0.3 * 2.9e-3 + 0.7 * 8e-3
         self.assertEqual(whole[4].split()[0], f"{mean * 1e3:.2f}")
-        serial = results.whole["serial build"].mean
+        serial = results.whole["serial build"].mean[0]
         self.assertTrue(whole[5].startswith(f"{mean / serial:.2f} ["), whole[5])
         self.assertEqual(whole[6:], ["70%", f"{0.9 * mean * 1e3:.2f}", "1.0", "2.0"])
         phases = row(report.phase_table(results, results.configs), "libgomp", "2", "default")
@@ -71,7 +69,7 @@ class Sentences(unittest.TestCase):
         body = phases["one"]["body"]
         added = {s: phases[s]["team_start"] - phases["one"]["team_start"] for s in
                  ("default", "passive", "bind close")}
-        passive = results.whole[results.find("libgomp", 2, "passive").name].mean
+        passive = results.whole[results.find("libgomp", 2, "passive").name].mean[0]
         with_tick = report.two_threads(results, "libgomp", (250, "/proc/config.gz"))
         expected = [f"body took {report.duration(body)} on one thread",
                     f"at most about {report.duration(body / 2)}",
