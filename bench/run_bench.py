@@ -142,7 +142,9 @@ def run(argv):
     if args.readme:
         made = f"Made by `{meta['command']}`"
         block = [f"{made}:", "", *lines, "",
-                 *(f"![{name}](figures/{name})" for name in figures.FIGURE_NAMES)]
+                 *(f"![{title}](figures/{name})" for title, name in zip(
+                     ("Mean phases of a run", "Cost against the team size",
+                      "Every run's whole-process time"), figures.FIGURE_NAMES))]
         headline = [f"{made} (the method, all the numbers and the figures: "
                     f"[bench/README.md](bench/README.md)):", "",
                     *report.headline(results, cpus, tick), "",

@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: MIT
 """The results as SVG figures, with matplotlib: the mean phases of a run on one time scale,
-how a run's cost grows with the team, and every run's whole-process time. Figures are built
-as Figure objects (no pyplot, no global state) and turned into SVG text, so that nothing is
-written until the run has succeeded."""
+how a run's cost grows with the team, and every run's whole-process time; built without
+pyplot's global state and turned into SVG text, so that nothing is written until the end."""
 
 import io
 import logging
@@ -15,16 +14,20 @@ from .records import PHASES
 logging.getLogger("matplotlib").setLevel(logging.ERROR)
 try:
     from matplotlib import rc_context, ticker
-    from matplotlib.figure import Figure
 except ImportError:  # the script prints the tables and says how to get the figures
-    Figure = None
-AVAILABLE = Figure is not None
+    ticker = None
+AVAILABLE = ticker is not None
 
 FIGURE_NAMES = ("phases.svg", "growth.svg", "whole_process.svg")
 RUNTIME_COLOURS = {"-": "black", "libgomp": "tab:blue", "libomp": "tab:orange"}
 PHASE_COLOURS = ("0.7", "tab:red", "tab:blue", "tab:purple", "0.85")
 # The rows of the phase figure, per runtime: one thread, then two under each setting.
 PHASE_ROWS = ((1, "default"), (2, "default"), (2, "passive"), (2, "bind close"))
+
+
+def new_figure(**kwargs):
+    from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
+    return Figure(**kwargs)  # imported here, as it takes the script half a second to import
 
 
 def plain_log_axis(axis):
@@ -40,7 +43,7 @@ def phase_figure(results):
     rows = [(f"{c.runtime} T={c.threads} {c.setting}", results.phases[c.name],
              results.whole[c.name].mean[0]) for c in
             (results.find(r, t, s) for r in RUNTIME_COLOURS for t, s in PHASE_ROWS) if c]
-    fig = Figure(figsize=(9, 0.45 * len(rows) + 1.9))
+    fig = new_figure(figsize=(9, 0.45 * len(rows) + 1.9))
     ax = fig.subplots()
     y = range(len(rows), 0, -1)
     left = [0.0] * len(rows)
@@ -66,7 +69,7 @@ def phase_figure(results):
 def growth_figure(results, cpus):
     """Mean whole-process time (95% interval) and mean team start against the team size,
     per runtime and setting, on log scales."""
-    fig = Figure(figsize=(11, 4.6))
+    fig = new_figure(figsize=(11, 4.6))
     whole, start = fig.subplots(1, 2, sharex=True)
     for runtime, setting in sorted(results.growth):
         configs = sorted((c for c in results.configs if c.sweep and
@@ -100,7 +103,7 @@ def whole_process_figure(results, cpus):
     points are drawn as an image inside the SVG: as vectors they would make it megabytes."""
     configs = results.tabled(cpus)
     jitter = random.Random(0)
-    fig = Figure(figsize=(9, 0.28 * len(configs) + 1.8))
+    fig = new_figure(figsize=(9, 0.28 * len(configs) + 1.8))
     ax = fig.subplots()
     for row, config in enumerate(reversed(configs)):
         samples = [s * 1e3 for s in results.whole[config.name].values]

@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""Where the results go: the CSV file of every run, the two documents' generated blocks and
-the figures, checked before anything is measured and written whole or not at all (a
-temporary file beside the target, then a rename)."""
+"""Where the results go (the CSV of every run, the documents' blocks, the figures): checked
+before anything is measured, written whole or not at all (a temporary file, then a rename)."""
 
 import csv
 import io
