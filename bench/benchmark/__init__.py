@@ -1,4 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""The parts of run_bench.py, one job to a module: configs (what is run), running (building
-and timing), records (region_timer's records), stats (summaries), noise (warnings about the
-machine), tables, export_csv, figures, readme and files (where results are written)."""
+"""The parts of run_bench.py: configs (what is run), running (building and timing), records
+(region_timer's records), stats (from runs to summaries), report (tables and sentences),
+figures, and output (where the results are written)."""
+
+
+class BenchError(Exception):
+    """A failure that ends the run; its text is printed as run_bench's one line on stderr."""

@@ -1,28 +1,27 @@
 # SPDX-License-Identifier: MIT
-"""What is run: the serial baseline, and each team size under each runtime setting, on each
-OpenMP runtime that is installed."""
+"""What is run: the serial baseline, each team size under each runtime setting on each OpenMP
+runtime installed, and a sweep of team sizes up to 1024 under the default and passive."""
 
 from dataclasses import dataclass
-from pathlib import Path
 
 # Settings of the runtime, each beside the default: (label, variables it sets).
-SETTINGS = [
-    ("default", ()),
-    ("passive", (("OMP_WAIT_POLICY", "passive"),)),
-    ("active", (("OMP_WAIT_POLICY", "active"),)),
-    ("bind close", (("OMP_PROC_BIND", "close"),)),
-]
+SETTINGS = [("default", ()), ("passive", (("OMP_WAIT_POLICY", "passive"),)),
+            ("active", (("OMP_WAIT_POLICY", "active"),)),
+            ("bind close", (("OMP_PROC_BIND", "close"),))]
 SETTING_NOTE = ("passive and active set OMP_WAIT_POLICY, bind close sets OMP_PROC_BIND=close "
                 "(each thread pinned, the team on consecutive CPUs from its creator's, one "
                 "thread to a CPU while there are enough); default sets neither")
+SWEEP_SETTINGS = ("default", "passive")
+LARGEST_TEAM = 1024
 
 
 @dataclass(frozen=True)
 class Config:
     runtime: str  # "libgomp", "libomp", or "-" for the serial build
-    threads: str  # team size, or "-" for the serial build
+    threads: int  # team size, 0 for the serial build
     setting: str
     variables: tuple = ()  # (name, value) pairs
+    sweep: bool = False  # whether the team-size sweep includes it
 
     @property
     def serial(self):
@@ -30,34 +29,38 @@ class Config:
 
     @property
     def name(self):
-        if self.serial:
-            return "serial build"
-        return f"{self.runtime} T={self.threads} {self.setting}"
+        return "serial build" if self.serial else f"{self.runtime} T={self.threads} {self.setting}"
 
 
-SERIAL = Config("-", "-", "serial build")
+SERIAL = Config("-", 0, "serial build")
 
 
 def team_sizes(cpus):
-    """1, 2, the CPUs the process may use and four times that."""
+    """The sizes every setting runs at: 1, 2, the CPUs the process may use, four times that."""
     return sorted({1, 2, cpus, 4 * cpus})
 
 
+def sweep_sizes(cpus):
+    """Powers of two up to LARGEST_TEAM, and the CPU count."""
+    return sorted({2 ** k for k in range(LARGEST_TEAM.bit_length())} | {cpus})
+
+
+def runs_per_round(threads, runs, cpus):
+    """Runs of a team in each round: all up to four times the CPUs, then fewer in proportion
+    to the team, at least one, so that a team of 1024 does not take most of the run."""
+    return max(1, min(runs, runs * 4 * cpus // max(threads, 1)))
+
+
 def configurations(cpus, runtimes):
-    """The serial build first, then runtime by runtime, team size by team size, each setting."""
-    configs = [SERIAL]
+    """The serial build first, then runtime by runtime, team size by team size, each setting
+    (only the sweep's settings at the sizes that only the sweep has)."""
+    configs, sweep = [SERIAL], sweep_sizes(cpus)
     for runtime in runtimes:
-        for threads in team_sizes(cpus):
+        for threads in sorted({*team_sizes(cpus), *sweep}):
             for label, variables in SETTINGS:
-                configs.append(Config(runtime, str(threads), label,
-                                      (("OMP_NUM_THREADS", str(threads)),) + variables))
+                if threads in team_sizes(cpus) or label in SWEEP_SETTINGS:
+                    configs.append(Config(runtime, threads, label,
+                                          (("OMP_NUM_THREADS", str(threads)),) + variables,
+                                          threads in sweep and label in SWEEP_SETTINGS))
     return configs
 
-
-def runtimes(alt_runtime_dir):
-    """libgomp, and LLVM's libomp where the build found it (a directory in which libgomp.so.1
-    is libomp.so.5)."""
-    found = ["libgomp"]
-    if (Path(alt_runtime_dir) / "libgomp.so.1").exists():
-        found.append("libomp")
-    return found

@@ -1,60 +1,43 @@
 # SPDX-License-Identifier: MIT
-"""region_timer's record of a run, and the phases of the run it gives.
+"""region_timer's record of a run, and the phases of the run it gives. The record is one
+line: the clock at the region's start and return, the team size T, the number of threads
+timed, then each timed thread's enter and leave times (nanoseconds since the start, -1 -1 for
+a thread that never ran the body). The benchmark reads the same monotonic clock just before
+it starts the process and just after it has reaped it."""
 
-The record is one line: the clock at the region's start and return, the team size T, the
-number of threads timed, then each timed thread's enter and leave times (nanoseconds since the
-start, -1 -1 for a thread that never ran the body). The benchmark reads the same monotonic
-clock just before it starts the process and just after it has reaped it.
-"""
-
-from .errors import BenchError
+from . import BenchError
 
 # Phases of a run in order: (key, label). They add up to the whole run.
-PHASES = [
-    ("startup", "start-up"),
-    ("team_start", "team start"),
-    ("body", "body"),
-    ("region_end", "end of region"),
-    ("after", "after"),
-]
-
-
-class RecordError(BenchError):
-    pass
+PHASES = [("startup", "start-up"), ("team_start", "team start"), ("body", "body"),
+          ("region_end", "end of region"), ("after", "after")]
 
 
 def parse(text, spawned, reaped):
-    """Phases in seconds (and "spans": each thread's enter and leave, seconds since the region
-    started) from the record of one run started at spawned and reaped at reaped (ns)."""
+    """Phases in seconds, and the threads timed, of a run spawned and reaped at these ns."""
     lines = text.splitlines()
     if len(lines) != 1:
-        raise RecordError(f"expected one region_timer record, found {len(lines)}")
+        raise BenchError(f"expected one region_timer record, found {len(lines)}")
     try:
         fields = [int(f) for f in lines[0].split()]
     except ValueError:
-        raise RecordError(f"region_timer record is not numbers: {lines[0][:60]!r}") from None
+        raise BenchError(f"region_timer record is not numbers: {lines[0][:60]!r}") from None
     if len(fields) < 4:
-        raise RecordError("region_timer record is cut short")
+        raise BenchError("region_timer record is cut short")
     start, done, team, timed = fields[:4]
     if len(fields) != 4 + 2 * timed or timed < 0:
-        raise RecordError(f"region_timer record has {len(fields)} fields, "
+        raise BenchError(f"region_timer record has {len(fields)} fields, "
                           f"not {4 + 2 * max(timed, 0)} for {timed} threads")
     if timed < team:
-        raise RecordError(f"region_timer timed {timed} of {team} threads")
+        raise BenchError(f"region_timer timed {timed} of {team} threads")
     if team < 1 or not spawned <= start <= done <= reaped:
-        raise RecordError("region_timer record does not fit inside the run")
+        raise BenchError("region_timer record does not fit inside the run")
     spans = list(zip(fields[4::2], fields[5::2]))
     for thread, (enter, leave) in enumerate(spans):
         if enter < 0 or leave < enter or start + leave > done:
-            raise RecordError(f"thread {thread} of {team} has no span inside the region")
+            raise BenchError(f"thread {thread} of {team} has no span inside the region")
     last_enter = max(enter for enter, _ in spans)
     last_leave = max(leave for _, leave in spans)
-    return {
-        "startup": (start - spawned) / 1e9,
-        "team_start": last_enter / 1e9,
-        "body": (last_leave - last_enter) / 1e9,
-        "region_end": (done - start - last_leave) / 1e9,
-        "after": (reaped - done) / 1e9,
-        "region": (done - start) / 1e9,
-        "spans": [(enter / 1e9, leave / 1e9) for enter, leave in spans],
-    }
+    return {"startup": (start - spawned) / 1e9, "team_start": last_enter / 1e9,
+            "body": (last_leave - last_enter) / 1e9,
+            "region_end": (done - start - last_leave) / 1e9, "after": (reaped - done) / 1e9,
+            "threads": len(spans)}

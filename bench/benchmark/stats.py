@@ -1,148 +1,150 @@
 # SPDX-License-Identifier: MIT
-"""Summaries of timed runs that respect how they were taken.
+"""From the raw runs to the numbers that the tables and the figures show. The runs of a
+round share the state of the machine, so they are not independent: every interval resamples
+whole rounds (a cluster bootstrap), never single runs. Means are reported rather than
+medians, since runs can fall into separate groups and a median then lands in one of them or
+in the gap; the phases' means also add up to the whole run, which medians would not."""
 
-Runs are taken in rounds, and runs within a round share the state of the machine at that time,
-so they are not independent of each other: intervals come from resampling whole rounds (a
-cluster bootstrap), never single runs. A distribution that falls into separate clusters is
-reported cluster by cluster, with its mean, rather than by a median that may land in either
-cluster or in the gap between them.
-"""
-
-import math
+import functools
 import statistics
 from dataclasses import dataclass, field
 
+from .configs import team_sizes
+from .records import PHASES
+
 BOOTSTRAP_RESAMPLES = 2000
 CONFIDENCE = 0.95
-# A split of the (log) times into two clusters is kept when it explains at least this share of
-# their variance (a single normal or uniform spread split in two gives 0.64 and 0.75) ...
-CLUSTER_MIN_EXPLAINED = 0.8
-# ... and each side holds at least this share of all the runs (and three runs).
-CLUSTER_MIN_SHARE = 0.05
-MAX_CLUSTERS = 3
-
-
-def percentile(ordered, fraction):
-    """The fraction-quantile of sorted values, interpolating linearly between order statistics
-    (numpy's default, and statistics.quantiles' "inclusive" method)."""
-    if not ordered:
-        raise ValueError("no values")
-    position = fraction * (len(ordered) - 1)
-    below = math.floor(position)
-    above = min(below + 1, len(ordered) - 1)
-    return ordered[below] + (ordered[above] - ordered[below]) * (position - below)
+# The serial build is noisy when more than this share of its runs take over twice its median...
+SERIAL_SLOW_SHARE = 0.05
+# ... or when its slowest round's mean is more than this much above its fastest round's.
+SERIAL_ROUND_SPREAD = 0.25
 
 
 def pooled_mean(rounds, picks):
     """Mean over every run of the picked rounds (a round picked twice counts twice)."""
-    total = sum(sum(rounds[i]) for i in picks)
-    count = sum(len(rounds[i]) for i in picks)
-    return total / count
+    return sum(sum(rounds[i]) for i in picks) / sum(len(rounds[i]) for i in picks)
 
 
-def round_bootstrap(rounds, rng, statistic=pooled_mean, resamples=BOOTSTRAP_RESAMPLES):
-    """Percentile interval of statistic(rounds, picks) over resamples of whole rounds."""
-    indices = range(len(rounds))
-    values = sorted(statistic(rounds, rng.choices(indices, k=len(rounds)))
-                    for _ in range(resamples))
-    tail = (1 - CONFIDENCE) / 2
-    return percentile(values, tail), percentile(values, 1 - tail)
+def bootstrap(count, rng, statistic, resamples=None):
+    """Percentile interval of statistic(picks) over resamples of count whole rounds."""
+    values = [statistic(rng.choices(range(count), k=count))
+              for _ in range(resamples or BOOTSTRAP_RESAMPLES)]
+    # With n = 2 / (1 - CONFIDENCE) parts, the first and last cut points are the two tails.
+    cuts = statistics.quantiles(values, n=round(2 / (1 - CONFIDENCE)), method="inclusive")
+    return cuts[0], cuts[-1]
 
 
-def ratio_interval(numerator, denominator, rng, resamples=BOOTSTRAP_RESAMPLES):
-    """Interval for the ratio of two pooled means taken in the same rounds: each resample
-    picks rounds and uses them for both, since both felt the same machine in a round."""
+def ratio(numerator, denominator, rng):
+    """(ratio, low, high) of two pooled means taken in the same rounds: each resample picks
+    rounds and uses them for both, since both felt the same machine in a round."""
     if len(numerator) != len(denominator):
         raise ValueError("the two samples must come from the same rounds")
-
-    def ratio(_, picks):
-        return pooled_mean(numerator, picks) / pooled_mean(denominator, picks)
-
-    return round_bootstrap(numerator, rng, ratio, resamples)
-
-
-@dataclass
-class Cluster:
-    share: float
-    median: float
-    low: float
-    high: float
+    return (pooled_mean(numerator, range(len(numerator))) /
+            pooled_mean(denominator, range(len(numerator))),
+            *bootstrap(len(numerator), rng, lambda picks: pooled_mean(numerator, picks) /
+                       pooled_mean(denominator, picks)))
 
 
-def _explained(logs):
-    """Best split of sorted values in two: (index of the first value of the upper part,
-    share of the variance the split explains)."""
-    n = len(logs)
-    mean = statistics.fmean(logs)
-    total = sum((x - mean) ** 2 for x in logs)
-    if total == 0:
-        return None, 0.0
-    best, best_between = None, -1.0
-    prefix, whole = 0.0, sum(logs)
-    for k in range(1, n):
-        prefix += logs[k - 1]
-        lower, upper = prefix / k, (whole - prefix) / (n - k)
-        between = k * (lower - mean) ** 2 + (n - k) * (upper - mean) ** 2
-        if between > best_between:
-            best, best_between = k, between
-    return best, best_between / total
-
-
-def clusters(samples):
-    """The runs' clusters, fastest first: each with its share of the runs, median and range.
-    One cluster unless the log times split cleanly (see CLUSTER_MIN_EXPLAINED)."""
-    values = sorted(samples)
-    if not values:
-        return []
-    if values[0] <= 0:
-        raise ValueError("times must be positive")
-    logs = [math.log(v) for v in values]
-    min_size = max(3, math.ceil(CLUSTER_MIN_SHARE * len(values)))
-    parts = [(0, len(values))]
-    changed = True
-    while changed and len(parts) < MAX_CLUSTERS:
-        changed = False
-        for i, (begin, end) in enumerate(parts):
-            cut, explained = _explained(logs[begin:end])
-            if cut is None or explained < CLUSTER_MIN_EXPLAINED:
-                continue
-            if cut < min_size or end - begin - cut < min_size:
-                continue
-            parts[i:i + 1] = [(begin, begin + cut), (begin + cut, end)]
-            changed = True
-            break
-    return [Cluster(share=(end - begin) / len(values), median=statistics.median(values[begin:end]),
-                    low=values[begin], high=values[end - 1]) for begin, end in parts]
+def slope(sizes, rounds_per_size, picks):
+    """Least-squares slope of the pooled means of the picked rounds against sizes."""
+    means = [pooled_mean(rounds, picks) for rounds in rounds_per_size]
+    return statistics.linear_regression(sizes, means).slope
 
 
 @dataclass
 class Summary:
     """What the tables show of one configuration's runs of one measure."""
-    runs: int
-    p10: float
+    values: list  # every run
     median: float
-    p90: float
-    mean: float
-    mean_low: float
-    mean_high: float
-    clusters: list = field(default_factory=list)
+    mean: tuple  # (mean, low, high)
     share_slow: float = None
 
 
 def summarize(rounds, rng, slow_above=None):
     """Summary of runs given round by round (a list of lists of times)."""
-    values = sorted(v for r in rounds for v in r)
+    values = [v for r in rounds for v in r]
     if len(values) < 2 or any(not r for r in rounds):
         raise ValueError("every round needs runs, and at least two runs in all")
-    low, high = round_bootstrap(rounds, rng)
-    return Summary(
-        runs=len(values),
-        p10=percentile(values, 0.1),
-        median=percentile(values, 0.5),
-        p90=percentile(values, 0.9),
-        mean=statistics.fmean(values),
-        mean_low=low,
-        mean_high=high,
-        clusters=clusters(values),
-        share_slow=None if slow_above is None else sum(v > slow_above for v in values) / len(values),
-    )
+    mean = (statistics.fmean(values),
+            *bootstrap(len(rounds), rng, lambda picks: pooled_mean(rounds, picks)))
+    slow = None if slow_above is None else sum(v > slow_above for v in values) / len(values)
+    return Summary(values, statistics.median(values), mean, slow)
+
+
+def serial_warnings(rounds):
+    """Warnings that the machine was too noisy, from the serial build's runs (the steadiest of
+    all) given round by round: its runs spread too wide, or its rounds disagree."""
+    values = [v for r in rounds for v in r]
+    median = statistics.median(values)
+    warnings = []
+    slow = sum(v > 2 * median for v in values) / len(values)
+    if slow > SERIAL_SLOW_SHARE:
+        warnings.append(f"{slow:.0%} of the serial build's runs took over twice its median "
+                        f"(more than {SERIAL_SLOW_SHARE:.0%}): the machine was busy")
+    means = [statistics.fmean(r) for r in rounds if r]
+    spread = max(means) / min(means) - 1
+    if spread > SERIAL_ROUND_SPREAD:
+        warnings.append(f"the serial build's slowest round was {spread:.0%} slower than its "
+                        f"fastest (more than {SERIAL_ROUND_SPREAD:.0%}): the machine's load "
+                        f"changed during the run")
+    return warnings
+
+
+def by_round(samples, key="wall"):
+    """Values of key of one configuration's samples, as a list per round, rounds in order."""
+    rounds = {}
+    for s in samples:
+        rounds.setdefault(s["round"], []).append(s[key] if key in s else s["phases"][key])
+    return [rounds[r] for r in sorted(rounds)]
+
+
+@dataclass
+class Results:
+    configs: list
+    serial_median: float
+    warnings: list  # that the machine was too noisy
+    whole: dict = field(default_factory=dict)  # name -> Summary of wall times without timer
+    ratio: dict = field(default_factory=dict)  # name -> (mean / serial mean, low, high)
+    usage: dict = field(default_factory=dict)  # name -> mean cpu, nvcsw, nivcsw per run
+    phases: dict = field(default_factory=dict)  # name -> phase key -> mean seconds, and "total"
+    overhead: dict = field(default_factory=dict)  # name -> (with / without the timer, low, high)
+    growth: dict = field(default_factory=dict)  # (runtime, setting) -> (slope, low, high)
+
+    def tabled(self, cpus):
+        """The serial build and every setting at the tables' team sizes (not the sweep's)."""
+        return [c for c in self.configs if c.serial or c.threads in team_sizes(cpus)]
+
+    def find(self, runtime, threads, setting):
+        return next((c for c in self.configs if (c.runtime, c.threads, c.setting) ==
+                     (runtime, threads, setting)), None)
+
+
+def analyse(samples, configs, cpus, rng):
+    runs = {}
+    for s in samples:
+        runs.setdefault((s["config"], s["timer"]), []).append(s)
+    serial_rounds = by_round(runs[configs[0], False])
+    serial_median = statistics.median(v for r in serial_rounds for v in r)
+    results = Results(configs, serial_median, serial_warnings(serial_rounds))
+    for config in configs:
+        rounds = by_round(runs[config, False])
+        results.whole[config.name] = summarize(rounds, rng, 2 * serial_median)
+        results.ratio[config.name] = ratio(rounds, serial_rounds, rng)
+        results.usage[config.name] = {key: statistics.fmean(s[key] for s in runs[config, False])
+                                      for key in ("cpu", "nvcsw", "nivcsw")}
+        if config.serial:
+            continue
+        timed = runs[config, True]
+        results.phases[config.name] = {
+            key: statistics.fmean(s["phases"][key] for s in timed) for key, _ in PHASES}
+        results.phases[config.name]["total"] = statistics.fmean(s["wall"] for s in timed)
+        results.overhead[config.name] = ratio(by_round(timed), rounds, rng)
+    # The cost of each thread beyond the CPUs: the slope of the mean whole-process time
+    # against the team size, from the CPU count up.
+    for key in {(c.runtime, c.setting) for c in configs if c.sweep}:
+        fitted = sorted((c.threads, by_round(runs[c, False])) for c in configs
+                        if c.sweep and (c.runtime, c.setting) == key and c.threads >= cpus)
+        sizes, rounds = [t for t, _ in fitted], [r for _, r in fitted]
+        fit = functools.partial(slope, sizes, rounds)
+        results.growth[key] = (fit(range(len(rounds[0]))), *bootstrap(len(rounds[0]), rng, fit))
+    return results

@@ -6,6 +6,7 @@ Each case runs a copy of the script in a scratch tree with a stand-in for cmake 
 that no real build or timing happens."""
 
 import os
+import re
 import shutil
 import signal
 import stat
@@ -17,10 +18,9 @@ import time
 import unittest
 from pathlib import Path
 
-from . import figures, readme, testing
+from . import figures, output
 
 BENCH = Path(__file__).resolve().parent.parent
-GOOD_README = f"# x\n\n{readme.BEGIN}\nold\n{readme.END}\n"
 
 
 def executable(path, text):
@@ -35,8 +35,10 @@ class Failures(unittest.TestCase):
         self.root = Path(self.tmp.name) / "tree with space"
         shutil.copytree(BENCH, self.root / "bench",
                         ignore=shutil.ignore_patterns("__pycache__", "results", "figures", "*.c",
-                                                      "CMakeLists.txt", "*.cmake"))
-        (self.root / "README.md").write_text(GOOD_README)
+                                                      "CMakeLists.txt", "*.cmake", "*.md"))
+        for path, (begin, end) in ((self.root / "README.md", output.HEADLINE),
+                                   (self.root / "bench" / "README.md", output.BLOCK)):
+            path.write_text(f"# x\n\n{begin}\nold\n{end}\n")
         self.tools = Path(self.tmp.name) / "tools"
         self.tools.mkdir()
         self.called = Path(self.tmp.name) / "cmake was called"
@@ -65,7 +67,7 @@ class Failures(unittest.TestCase):
         env = {k: v for k, v in os.environ.items() if not k.startswith("OMP_")}
         env["PATH"] = str(self.tools) if path is None else path
         return subprocess.Popen([sys.executable, "-B", str(self.root / "bench" / "run_bench.py"),
-                                 "--rounds", "5", "--runs", "4", "--no-hyperfine", *args],
+                                 "--rounds", "5", "--runs", "4", *args],
                                 env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True)
 
@@ -118,12 +120,19 @@ class Failures(unittest.TestCase):
 
     def test_readme_markers_are_checked_before_building(self):
         self.fake_cmake("exit 0")
-        (self.root / "README.md").write_text("# x\n\nno markers\n")
-        # Without matplotlib, --readme stops earlier still, as it could draw no figures.
-        message = (r"README\.md must hold the line <!-- run_bench\.py: begin --> once, not 0 "
-                   r"times$" if figures.available() else r"--readme needs the figures, and so "
-                   r"matplotlib: on Debian, apt-get install python3-matplotlib")
-        self.fails(self.start("--readme"), 1, message)
+        for document, (begin, _) in (("README.md", output.HEADLINE),
+                                     ("bench/README.md", output.BLOCK)):
+            with self.subTest(document):
+                path = self.root / document
+                kept = path.read_text()
+                path.write_text("# x\n\nno markers\n")
+                # Without matplotlib, --readme stops earlier still, as it could draw no figures.
+                message = (f"{re.escape(str(path))} must hold the line {re.escape(begin)} "
+                           f"once, not 0 times$" if figures.AVAILABLE else
+                           r"--readme needs the figures, and so matplotlib: on Debian, "
+                           r"apt-get install python3-matplotlib")
+                self.fails(self.start("--readme"), 1, message)
+                path.write_text(kept)
         self.assertFalse(self.called.exists())
 
     def test_a_failing_run_is_described(self):
@@ -138,4 +147,4 @@ class Failures(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    testing.main()
+    unittest.main()

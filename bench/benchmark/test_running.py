@@ -1,12 +1,36 @@
 # SPDX-License-Identifier: MIT
-"""The order of the runs: every configuration, with and without the timer, in every round,
-in a fresh order each pass, with hyperfine's round after the script's."""
+"""What reaches a run from the caller's environment, and the order of the runs: every
+configuration, with and without the timer, in every round, in a fresh order each pass, the
+largest teams fewer times and spread over the round."""
 
 import random
 import unittest
+from pathlib import Path
 
-from . import running, testing
-from .configs import configurations
+from . import running
+from .configs import SERIAL, configurations, runs_per_round
+
+
+class Environment(unittest.TestCase):
+    caller = {"PATH": "/usr/bin:/bin", "OMP_NUM_THREADS": "3", "OMP_PROC_BIND": "spread",
+              "GOMP_SPINCOUNT": "0", "KMP_VERSION": "1", "LD_PRELOAD": "libspy.so",
+              "LD_LIBRARY_PATH": "/opt/lib"}
+
+    def test_only_what_the_configuration_sets_reaches_a_run(self):
+        paths = running.Paths(Path("/src"))
+        passive = next(c for c in configurations(2, ["libgomp", "libomp"])
+                       if (c.runtime, c.threads, c.setting) == ("libomp", 2, "passive"))
+        timer_dir, alt = str(paths.timer.parent), str(paths.alt_runtime)
+        cases = [(SERIAL, False, {"PATH": "/usr/bin:/bin", "LD_LIBRARY_PATH": "/opt/lib"}),
+                 (passive, True, {"PATH": "/usr/bin:/bin", "OMP_NUM_THREADS": "2",
+                                  "OMP_WAIT_POLICY": "passive", "LD_PRELOAD": paths.timer.name,
+                                  "REGION_TIMER_FD": str(running.RECORD_FD),
+                                  "LD_LIBRARY_PATH": f"{timer_dir}:{alt}:/opt/lib"})]
+        for config, timed, expected in cases:
+            with self.subTest(config.name, timed=timed):
+                self.assertEqual(running.environment(config, paths, self.caller, timed),
+                                 expected)
+        self.assertNotIn("LD_LIBRARY_PATH", running.environment(SERIAL, paths, {}, False))
 
 
 class FakeRunner:
@@ -14,46 +38,39 @@ class FakeRunner:
         self.calls = []
 
     def run(self, config, timed, round_number=None, check=False):
-        self.calls.append(("run", config, timed, round_number, check))
+        self.calls.append((config, timed, round_number, check))
         return {"config": config, "timer": timed, "round": round_number}
-
-
-class FakeHyperfine:
-    def __init__(self, runner, said):
-        self.runner = runner
-        self.said = said
-
-    def round(self, configs, round_number, rng):
-        self.runner.calls.append(("hyperfine", round_number))
-        return [{"round": round_number, "source": "hyperfine"}], self.said(round_number)
 
 
 class Measure(unittest.TestCase):
     def test_interleaved_rounds(self):
-        configs = configurations(2, ["libgomp", "libomp"])
+        cpus, runs = 2, 10
+        configs = configurations(cpus, ["libgomp", "libomp"])
         variants = running.variants(configs)
         self.assertEqual(len(variants), 2 * len(configs) - 1)  # no timed serial build
         runner = FakeRunner()
-        hyperfine = FakeHyperfine(runner, lambda r: ["outliers"] if r % 2 else [])
-        samples, warnings = running.measure(runner, configs, rounds=5, runs=3, warmup=2,
-                                            rng=random.Random(1), hyperfine=hyperfine)
-        warmup = runner.calls[:2 * len(variants)]
-        self.assertTrue(all(call[3] is None for call in warmup))
-        timed_calls = runner.calls[len(warmup):]
-        for r in range(5):
+        samples = running.measure(runner, configs, rounds=5, runs=runs, warmup=2,
+                                  rng=random.Random(1), cpus=cpus)
+        first = len(variants) * 3
+        self.assertEqual([c[:2] for c in runner.calls[:len(variants)]], variants)
+        self.assertTrue(all(c[3] for c in runner.calls[:len(variants)]), "checked first")
+        self.assertTrue(all(c[2] is None and not c[3] for c in runner.calls[len(variants):first]))
+        wanted = {v: runs_per_round(v[0].threads, runs, cpus) for v in variants}
+        self.assertEqual(wanted[SERIAL, False], runs)
+        self.assertEqual(min(wanted.values()), 1)
+        twice = next(v for v, n in wanted.items() if n == 2)
+        rounds = [[c[:2] for c in runner.calls[first:] if c[2] == r] for r in range(5)]
+        for r, in_round in enumerate(rounds):
             with self.subTest(round=r):
-                in_round = [c for c in timed_calls if c[0] == "run" and c[3] == r]
-                self.assertEqual(len(in_round), 3 * len(variants))
-                passes = [in_round[i * len(variants):(i + 1) * len(variants)] for i in range(3)]
-                for one_pass in passes:
-                    self.assertCountEqual([(c[1], c[2]) for c in one_pass], variants)
-                self.assertNotEqual([c[1:3] for c in passes[0]], [c[1:3] for c in passes[1]])
-                # hyperfine's round comes right after the script's runs of that round
-                last = max(i for i, c in enumerate(timed_calls) if c[0] == "run" and c[3] == r)
-                self.assertEqual(timed_calls[last + 1], ("hyperfine", r))
-        self.assertEqual(len(samples), 5 * 3 * len(variants) + 5)
-        self.assertEqual(warnings, ["outliers (in 2 of 5 rounds)"])
+                self.assertEqual({v: in_round.count(v) for v in variants}, wanted)
+                # A variant due twice runs once in each half of the round.
+                where = [i for i, c in enumerate(in_round) if c == twice]
+                self.assertLess(where[0], len(in_round) // 2, where)
+                self.assertGreater(where[1], len(in_round) // 2, where)
+        # Each pass in a fresh order: no two rounds run their variants in the same order.
+        self.assertEqual(len({tuple(r) for r in rounds}), 5)
+        self.assertEqual(len(samples), 5 * sum(wanted.values()))
 
 
 if __name__ == "__main__":
-    testing.main()
+    unittest.main()

@@ -1,0 +1,131 @@
+# SPDX-License-Identifier: MIT
+"""The results as Markdown: tables and the sentences made from them, for the terminal, the
+benchmark's own README (the whole block) and the top-level README (a headline)."""
+
+from . import stats
+from .configs import LARGEST_TEAM, SETTING_NOTE, runs_per_round, sweep_sizes
+from .records import PHASES
+
+
+def ms(seconds):
+    return f"{seconds * 1e3:.2f}"
+
+
+def us(seconds):
+    return f"{seconds * 1e6:.0f}"
+
+
+def duration(seconds):
+    """"193 µs" below a millisecond, "4.17 ms" from there on."""
+    return f"{us(seconds)} µs" if abs(seconds) < 1e-3 else f"{ms(seconds)} ms"
+
+
+def change(ratio):
+    """A ratio as a signed percentage: 1.08 -> "+8%"."""
+    return f"{ratio - 1:+.0%}"
+
+
+def interval(values, unit=ms):
+    value, low, high = values
+    return f"{unit(value)} [{unit(low)}, {unit(high)}]"
+
+
+def whole_process_table(results, configs):
+    lines = ["| runtime | threads | setting | median ms | mean ms [95% CI] "
+             "| mean / serial [95% CI] | runs > 2× serial median | CPU ms | voluntary cs "
+             "| involuntary cs |",
+             "| --- | ---: | --- | ---: | --- | --- | ---: | ---: | ---: | ---: |"]
+    for config in configs:
+        s, usage = results.whole[config.name], results.usage[config.name]
+        lines.append(f"| {config.runtime} | {config.threads or '-'} | {config.setting} | "
+                     f"{ms(s.median)} | {interval(s.mean)} | "
+                     f"{interval(results.ratio[config.name], lambda r: f'{r:.2f}')} | "
+                     f"{s.share_slow:.0%} | {ms(usage['cpu'])} | {usage['nvcsw']:.1f} | "
+                     f"{usage['nivcsw']:.1f} |")
+    return lines
+
+
+def phase_table(results, configs):
+    header = " | ".join(f"{label} µs" for _, label in PHASES)
+    lines = [f"| runtime | threads | setting | {header} | whole run µs | without the timer µs "
+             "| timer's cost [95% CI] |",
+             "| --- | ---: | --- |" + " ---: |" * (len(PHASES) + 2) + " --- |"]
+    for config in configs:
+        if config.serial:
+            continue
+        phases = results.phases[config.name]
+        cells = " | ".join(us(phases[key]) for key, _ in PHASES)
+        lines.append(f"| {config.runtime} | {config.threads} | {config.setting} | {cells} | "
+                     f"{us(phases['total'])} | {us(results.whole[config.name].mean[0])} | "
+                     f"{interval(results.overhead[config.name], change)} |")
+    return lines
+
+
+def two_threads(results, runtime, tick):
+    """Why two threads are slower than one on runtime, in the run's own numbers: the body, what
+    a second thread adds to the team start, the tick, and the columns that show spinning."""
+    one = results.phases[results.find(runtime, 1, "default").name]
+    two = {s: results.find(runtime, 2, s).name for s in ("default", "passive", "bind close")}
+    added = {s: results.phases[n]["team_start"] - one["team_start"] for s, n in two.items()}
+    text = (f"On {runtime}, the loop's body took {duration(one['body'])} on one thread, so a "
+            f"second thread could save at most about {duration(one['body'] / 2)}. Starting "
+            f"the second thread added {duration(added['passive'])} to the team start with "
+            f"passive waiting, {duration(added['bind close'])} with bind close and "
+            f"{duration(added['default'])} under the default setting")
+    if tick:
+        hz, source = tick
+        text += (f", which is {added['default'] * hz:.1f} ticks of this kernel's scheduler "
+                 f"({duration(1 / hz)}; CONFIG_HZ={hz} in {source})")
+    default, passive = ({**results.usage[two[s]], "wall": results.whole[two[s]].mean[0]}
+                        for s in ("default", "passive"))
+    return (text + f". Two-thread runs under the default setting used {ms(default['cpu'])} ms "
+            f"of CPU in {ms(default['wall'])} ms and made {default['nvcsw']:.1f} voluntary "
+            f"context switches, against {ms(passive['cpu'])} ms in {ms(passive['wall'])} ms and "
+            f"{passive['nvcsw']:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
+            f"columns): a thread that spins while it waits keeps its CPU busy and gives it up "
+            f"only when the scheduler takes it; a thread that sleeps gives it up at once.")
+
+
+def growth(results, cpus):
+    """The fitted cost of each thread beyond the CPUs, per runtime and setting."""
+    fits = "; ".join(f"{runtime} {setting} {interval(results.growth[runtime, setting], us)}"
+                     for runtime, setting in sorted(results.growth))
+    return (f"Each thread beyond the {cpus} CPUs added, in µs [95% CI]: {fits} (the slope of "
+            f"the mean whole-process time against T = {cpus} … {LARGEST_TEAM}, least squares).")
+
+
+def report(results, meta, cpus, runtimes, warnings, tick):
+    """The whole block: how it was run, noise warnings, both tables and the sentences."""
+    configs = results.tabled(cpus)
+    fewer = ", ".join(f"{runs_per_round(t, meta['runs per round'], cpus)} at {t}"
+                      for t in sweep_sizes(cpus) if t > 4 * cpus)
+    lines = [f"Machine: {meta['machine']}; {meta['compiler']}; runtimes: {', '.join(runtimes)}.",
+             f"{meta['rounds']} rounds × {meta['runs per round']} runs of each configuration, "
+             f"with and without region_timer, interleaved (posix_spawn + wait4), seed "
+             f"{meta['seed']}. The sweep runs T = {', '.join(map(str, sweep_sizes(cpus)))} under "
+             f"the default and passive settings, with fewer runs per round above T = "
+             f"{4 * cpus} ({fewer}).",
+             f"Settings: {SETTING_NOTE}.",
+             f"Method: intervals are {stats.CONFIDENCE:.0%} bootstrap intervals over "
+             f"{stats.BOOTSTRAP_RESAMPLES} resamples of whole rounds; the machine counts as "
+             f"noisy when over {stats.SERIAL_SLOW_SHARE:.0%} of the serial build's runs take "
+             f"twice its median or its rounds' means are more than "
+             f"{stats.SERIAL_ROUND_SPREAD:.0%} apart.", ""]
+    lines += [f"**Noise warning:** {w}." for w in warnings] + [""] * bool(warnings)
+    lines += [*(two_threads(results, r, tick) + "\n" for r in runtimes), growth(results, cpus),
+              "", "Whole process, runs without the timer (CPU is user + system time; voluntary "
+              "and involuntary context switches; all means per run):", "",
+              *whole_process_table(results, configs), "",
+              "Phases of a run, means over the runs with region_timer (means add up to the "
+              "whole run; medians would not), beside the mean of the runs without it:", "",
+              *phase_table(results, configs)]
+    return lines
+
+
+def headline(results, cpus, tick):
+    """A few rows and the two-thread answer on libgomp, for the top-level README."""
+    rows = [results.configs[0]] + [results.find("libgomp", t, s) for t, s in
+                                   ((1, "default"), (2, "default"), (2, "passive"),
+                                    (2, "bind close"))]
+    return [*whole_process_table(results, rows), "", two_threads(results, "libgomp", tick), "",
+            growth(results, cpus)]
