@@ -74,7 +74,7 @@ def two_threads(results, runtime, tick):
             f"{duration(added['default'])} under the default setting")
     if tick:
         hz, source = tick
-        text += (f", which is {added['default'] * hz:.1f} ticks of this kernel's scheduler "
+        text += (f", {added['default'] * hz:.1f} times the tick of this kernel's scheduler "
                  f"({duration(1 / hz)}; CONFIG_HZ={hz} in {source})")
     default, passive = ({**results.usage[two[s]], "wall": results.whole[two[s]].mean[0]}
                         for s in ("default", "passive"))
