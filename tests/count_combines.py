@@ -3,8 +3,12 @@
 
 Run inside gdb, then call run():
 
-    gdb -nx -batch -x count_combines.py \
-        -ex "python run(team=4, env=['OMP_NUM_THREADS=4'])" --args PROGRAM
+    gdb -nx -batch -x count_combines.py -ex "python run(team=4)" --args PROGRAM
+
+The program gets gdb's own environment, which the caller sets (the tests start
+gdb through expect_run, which gives it only the runtime settings the case
+names); only a library to preload is given to run(), since gdb would load it
+into itself too.
 
 On x86-64 every lock-free update of shared memory is an instruction with the
 lock prefix. The script breaks on each such instruction in the executable's
@@ -21,7 +25,6 @@ one, and the program exited with status 0. Failed attempts are counted and
 reported, not held against the program: the debugger's stops make them common.
 """
 
-import os
 import re
 from collections import Counter
 
@@ -52,15 +55,6 @@ def locked_instructions(ranges):
             if words and words[0] == "lock":
                 found[insn["addr"]] = words[1] if len(words) > 1 else "?"
     return found
-
-
-def clean_environment(env):
-    """The program sees only the runtime settings the case gives it."""
-    for name in os.environ:
-        if name.startswith(("OMP_", "GOMP_", "KMP_", "SPY_")) or name == "LD_PRELOAD":
-            gdb.execute(f"unset environment {name}")
-    for assignment in env:
-        gdb.execute(f"set environment {assignment}")
 
 
 def count(locked):
@@ -97,14 +91,16 @@ def count(locked):
             updates[thread] += 1
 
 
-def run(team, env=()):
-    """Counts the updates of a run and quits gdb: status 0 if each of `team` threads made
-    exactly one, 1 otherwise."""
+def run(team, preload=None):
+    """Counts the updates of a run, with the library `preload` preloaded into the program if
+    one is given, and quits gdb: status 0 if each of `team` threads made exactly one, 1
+    otherwise."""
     gdb.execute("set startup-with-shell off")
     gdb.execute("set pagination off")
     gdb.execute("set confirm off")
     gdb.execute("set print thread-events off")
-    clean_environment(env)
+    if preload:
+        gdb.execute(f"set environment LD_PRELOAD={preload}")
     gdb.execute("starti", to_string=True)
     gdb.execute("set scheduler-locking step")  # a step moves only the thread that stopped
     locked = locked_instructions(program_text())

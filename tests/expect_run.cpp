@@ -8,6 +8,9 @@
 //
 //   --env NAME=VALUE   add to the child's environment (repeatable)
 //   --clear-env        start the child with an empty environment
+//   --exec             run the program once in place of expect_run, with the
+//                      environment below, and check nothing: the exit status
+//                      is the program's (for a program that checks itself)
 //   --stdin closed     run with standard input closed
 //   --stdout MODE      pipe (default, captured), closed, full (/dev/full),
 //                      broken (a pipe with no reader, SIGPIPE ignored), or
@@ -22,9 +25,9 @@
 //                      such lines are then tolerated like --err-allow's
 //   --repeat N         run N times; every run must pass
 //
-// Unless --clear-env is given the child inherits this process's environment
-// minus every OMP_* and GOMP_* variable, so that a case sees only the runtime
-// settings it names itself.
+// Unless --clear-env is given the child inherits this process's environment,
+// without the runtime settings a caller may have exported (see
+// runtime_setting()), so that a case sees only the settings it names itself.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -48,6 +51,7 @@ enum class OutMode { pipe, closed, full, broken, hungup };
 struct Options {
     std::vector<std::string> env;
     bool clear_env = false;
+    bool exec = false;
     bool close_stdin = false;
     OutMode out_mode = OutMode::pipe;
     int status = 0;
@@ -91,6 +95,10 @@ Options parse(int argc, char** argv) {
         const std::string flag = argv[i];
         if (flag == "--clear-env") {
             opt.clear_env = true;
+            continue;
+        }
+        if (flag == "--exec") {
+            opt.exec = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -137,23 +145,45 @@ std::string name_of(const std::string& var) {
     return var.substr(0, var.find('='));
 }
 
-// The inherited environment without OMP_* and GOMP_* and without anything the
-// case sets itself (getenv() takes the first of two entries with one name).
+// Whether a variable can change how an OpenMP runtime behaves or what it
+// prints: libgomp's and LLVM's settings, the OpenACC settings libgomp reads,
+// the settings of LLVM's race-detection tool, the test interposer's settings,
+// and LD_PRELOAD, which can put anything in front of the runtime. People who
+// run OpenMP programs often export some of these in their shell profiles; a
+// case must not depend on them. LD_LIBRARY_PATH is not one of them: a
+// toolchain loaded from an environment module finds its own libgomp through it.
+bool runtime_setting(const std::string& name) {
+    const char* prefixes[] = {"OMP_", "GOMP_", "KMP_", "LIBOMP_", "ACC_", "ARCHER_", "SPY_"};
+    return name == "LD_PRELOAD" ||
+           std::any_of(std::begin(prefixes), std::end(prefixes),
+                       [&name](const char* prefix) { return name.rfind(prefix, 0) == 0; });
+}
+
+// The case's own settings, then the inherited environment without the runtime
+// settings and without what the case sets itself (getenv() takes the first of
+// two entries with one name). A library path the case sets goes in front of
+// the inherited one rather than in its place.
 std::vector<std::string> child_environment(const Options& opt) {
-    std::vector<std::string> env;
-    if (!opt.clear_env) {
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string var = *entry;
-            const std::string name = name_of(var);
-            const bool set_by_case =
-                std::any_of(opt.env.begin(), opt.env.end(),
-                            [&name](const std::string& own) { return name_of(own) == name; });
-            if (name.rfind("OMP_", 0) != 0 && name.rfind("GOMP_", 0) != 0 && !set_by_case) {
-                env.push_back(var);
-            }
+    std::vector<std::string> env = opt.env;
+    if (opt.clear_env) {
+        return env;
+    }
+    const char* library_path = std::getenv("LD_LIBRARY_PATH");  // NOLINT(concurrency-mt-unsafe)
+    for (std::string& own : env) {
+        if (name_of(own) == "LD_LIBRARY_PATH" && library_path != nullptr && *library_path != '\0') {
+            own += std::string(":") + library_path;
         }
     }
-    env.insert(env.end(), opt.env.begin(), opt.env.end());
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string var = *entry;
+        const std::string name = name_of(var);
+        const bool set_by_case =
+            std::any_of(opt.env.begin(), opt.env.end(),
+                        [&name](const std::string& own) { return name_of(own) == name; });
+        if (!set_by_case && !runtime_setting(name)) {
+            env.push_back(var);
+        }
+    }
     return env;
 }
 
@@ -361,6 +391,10 @@ int main(int argc, char** argv) {
     std::vector<char*> envp(env.size() + 1, nullptr);  // execve() wants a null at the end
     std::transform(env.begin(), env.end(), envp.begin(),
                    [](std::string& var) { return var.data(); });
+    if (opt.exec) {
+        execve(opt.argv[0], opt.argv.data(), envp.data());
+        die("cannot execute the program");
+    }
 
     for (long run = 1; run <= opt.repeat; ++run) {
         if (!check(opt, run_once(opt, envp.data()), run)) {
