@@ -54,12 +54,12 @@ def build(paths, log_path):
             raise BenchError(f"the build did not make {built}")
 
 
-# An OpenMP runtime reads every OMP_*, GOMP_* and KMP_* variable, and LD_PRELOAD puts a library
-# into every process: left in the caller's environment, any of them would change what a
-# configuration measures without its name saying so, so none reaches a run unless the
-# configuration sets it. LD_LIBRARY_PATH is the caller's to keep (the program's own libraries
-# may need it), after the directories that a configuration needs.
-RUNTIME_VARIABLES = ("OMP_", "GOMP_", "KMP_")
+# An OpenMP runtime reads every OMP_*, GOMP_*, KMP_*, LIBOMP_*, ACC_* and ARCHER_*
+# variable, and LD_PRELOAD puts a library into every process: left in the caller's
+# environment, any of them would change what a configuration measures without its name saying
+# so, so none reaches a run unless the configuration sets it. LD_LIBRARY_PATH is the caller's
+# to keep (the program's own libraries may need it), after the directories a configuration needs.
+RUNTIME_VARIABLES = ("OMP_", "GOMP_", "KMP_", "LIBOMP_", "ACC_", "ARCHER_")
 
 
 def environment(config, paths, caller, timed):

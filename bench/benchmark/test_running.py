@@ -14,6 +14,8 @@ from .configs import SERIAL, configurations, runs_per_round
 class Environment(unittest.TestCase):
     caller = {"PATH": "/usr/bin:/bin", "OMP_NUM_THREADS": "3", "OMP_PROC_BIND": "spread",
               "GOMP_SPINCOUNT": "0", "KMP_VERSION": "1", "LD_PRELOAD": "libspy.so",
+              "LIBOMP_USE_HIDDEN_HELPER_TASK": "0", "ACC_PROFLIB": "x.so",
+              "ARCHER_OPTIONS": "verbose=1",
               "LD_LIBRARY_PATH": "/opt/lib"}
 
     def test_only_what_the_configuration_sets_reaches_a_run(self):
