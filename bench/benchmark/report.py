@@ -74,8 +74,7 @@ def two_threads(results, runtime, tick):
             f"{duration(added['default'])} under the default setting")
     if tick:
         hz, source = tick
-        text += (f", {added['default'] * hz:.1f} times the tick of this kernel's scheduler "
-                 f"({duration(1 / hz)}; CONFIG_HZ={hz} in {source})")
+        text += f" (this kernel's scheduler tick: {duration(1 / hz)}, CONFIG_HZ={hz} in {source})"
     default, passive = ({**results.usage[two[s]], "wall": results.whole[two[s]].mean[0]}
                         for s in ("default", "passive"))
     return (text + f". Two-thread runs under the default setting used {ms(default['cpu'])} ms "
