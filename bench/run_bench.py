@@ -173,6 +173,8 @@ def main(argv=None):
     """Runs the benchmark; every failure ends in one line on stderr and a non-zero status."""
     argv = sys.argv[1:] if argv is None else argv
     signal.signal(signal.SIGTERM, on_sigterm)
+    for name in [n for n in os.environ if n.startswith(running.RUNTIME_VARIABLES)]:
+        del os.environ[name]  # matplotlib's image library loads libgomp into this process too
     try:
         run(argv)
     except KeyboardInterrupt:

@@ -19,11 +19,11 @@
 //   --out LINE         expected standard output line (repeatable; default none)
 //   --err LINE         expected standard error line (repeatable; default none)
 //   --err-allow PREFIX tolerate standard error lines that start with PREFIX,
-//                      each with an empty line before it
+//                      and the empty line just before each, if there is one
 //   --err-require PREFIX
 //                      at least one standard error line must start with PREFIX;
 //                      such lines are then tolerated like --err-allow's
-//   --repeat N         run N times; every run must pass
+//   --repeat N         run N times (N at least 1); every run must pass
 //
 // Unless --clear-env is given the child inherits this process's environment,
 // without the runtime settings a caller may have exported (see
@@ -129,6 +129,9 @@ Options parse(int argc, char** argv) {
             opt.err_require = text;
         } else if (flag == "--repeat") {
             opt.repeat = to_number(value);
+            if (opt.repeat == 0) {
+                usage("--repeat 0 would check nothing");
+            }
         } else {
             usage(("unknown option " + flag).c_str());
         }

@@ -3,6 +3,7 @@
 how a run's cost grows with the team, and every run's whole-process time; built without
 pyplot's global state and turned into SVG text, so that nothing is written until the end."""
 
+import importlib.util
 import io
 import logging
 import random
@@ -12,11 +13,9 @@ from .records import PHASES
 # matplotlib logs a warning on import when it cannot write its cache under $HOME (an ordinary
 # user's, say); it makes a temporary one and carries on, so say nothing.
 logging.getLogger("matplotlib").setLevel(logging.ERROR)
-try:
-    from matplotlib import rc_context, ticker
-except ImportError:  # the script prints the tables and says how to get the figures
-    ticker = None
-AVAILABLE = ticker is not None
+# Without it the script prints the tables and says how to get the figures. It is imported only
+# to draw: it takes half a second, and loads libgomp, which reads the settings in os.environ.
+AVAILABLE = importlib.util.find_spec("matplotlib") is not None
 
 FIGURE_NAMES = ("phases.svg", "growth.svg", "whole_process.svg")
 RUNTIME_COLOURS = {"-": "black", "libgomp": "tab:blue", "libomp": "tab:orange"}
@@ -25,13 +24,9 @@ PHASE_COLOURS = ("0.7", "tab:red", "tab:blue", "tab:purple", "0.85")
 PHASE_ROWS = ((1, "default"), (2, "default"), (2, "passive"), (2, "bind close"))
 
 
-def new_figure(**kwargs):
-    from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
-    return Figure(**kwargs)  # imported here, as it takes the script half a second to import
-
-
 def plain_log_axis(axis):
     """Tick labels on a log axis as plain numbers (0.5, 2, 1000), never as powers."""
+    from matplotlib import ticker  # pylint: disable=import-outside-toplevel
     axis.set_major_locator(ticker.LogLocator(subs=(1, 2, 5)))
     axis.set_major_formatter(ticker.StrMethodFormatter("{x:g}"))
     axis.set_minor_formatter(ticker.NullFormatter())
@@ -43,7 +38,8 @@ def phase_figure(results):
     rows = [(f"{c.runtime} T={c.threads} {c.setting}", results.phases[c.name],
              results.whole[c.name].mean[0]) for c in
             (results.find(r, t, s) for r in RUNTIME_COLOURS for t, s in PHASE_ROWS) if c]
-    fig = new_figure(figsize=(9, 0.45 * len(rows) + 1.9))
+    from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
+    fig = Figure(figsize=(9, 0.45 * len(rows) + 1.9))
     ax = fig.subplots()
     y = range(len(rows), 0, -1)
     left = [0.0] * len(rows)
@@ -69,7 +65,8 @@ def phase_figure(results):
 def growth_figure(results, cpus):
     """Mean whole-process time (95% interval) and mean team start against the team size,
     per runtime and setting, on log scales."""
-    fig = new_figure(figsize=(11, 4.6))
+    from matplotlib import figure, ticker  # pylint: disable=import-outside-toplevel
+    fig = figure.Figure(figsize=(11, 4.6))
     whole, start = fig.subplots(1, 2, sharex=True)
     for runtime, setting in sorted(results.growth):
         configs = sorted((c for c in results.configs if c.sweep and
@@ -103,7 +100,8 @@ def whole_process_figure(results, cpus):
     points are drawn as an image inside the SVG: as vectors they would make it megabytes."""
     configs = results.tabled(cpus)
     jitter = random.Random(0)
-    fig = new_figure(figsize=(9, 0.28 * len(configs) + 1.8))
+    from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
+    fig = Figure(figsize=(9, 0.28 * len(configs) + 1.8))
     ax = fig.subplots()
     for row, config in enumerate(reversed(configs)):
         samples = [s * 1e3 for s in results.whole[config.name].values]
@@ -128,6 +126,7 @@ def whole_process_figure(results, cpus):
 
 def svg(fig):
     """The figure as SVG text, with no date and stable element ids."""
+    from matplotlib import rc_context  # pylint: disable=import-outside-toplevel
     out = io.StringIO()
     with rc_context({"svg.hashsalt": "run_bench"}):
         fig.savefig(out, format="svg", metadata={"Date": None}, dpi=150)
