@@ -79,11 +79,12 @@ struct Outcome {
     std::exit(2);
 }
 
-long to_number(const char* text) {
+// A whole number of at least `least`; anything else is a usage error.
+long to_number(const char* text, long least = 0) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < 0) {
-        usage("expected a non-negative number");
+    if (*text == '\0' || *end != '\0' || value < least) {
+        usage(least == 0 ? "expected a non-negative number" : "expected a positive number");
     }
     return value;
 }
@@ -128,10 +129,7 @@ Options parse(int argc, char** argv) {
         } else if (flag == "--err-require") {
             opt.err_require = text;
         } else if (flag == "--repeat") {
-            opt.repeat = to_number(value);
-            if (opt.repeat == 0) {
-                usage("--repeat 0 would check nothing");
-            }
+            opt.repeat = to_number(value, 1);
         } else {
             usage(("unknown option " + flag).c_str());
         }
