@@ -3,9 +3,12 @@
 configuration, with and without the timer, in every round, in a fresh order each pass, the
 largest teams fewer times and spread over the round."""
 
+import os
 import random
+import tempfile
 import unittest
 from pathlib import Path
+from types import SimpleNamespace
 
 from . import running
 from .configs import SERIAL, configurations, runs_per_round
@@ -33,6 +36,21 @@ class Environment(unittest.TestCase):
                 self.assertEqual(running.environment(config, paths, self.caller, timed),
                                  expected)
         self.assertNotIn("LD_LIBRARY_PATH", running.environment(SERIAL, paths, {}, False))
+
+
+class Run(unittest.TestCase):
+    def test_context_switches_are_told_apart(self):
+        """A process that sleeps 50 times gives up its CPU 50 times: voluntary switches."""
+        with tempfile.TemporaryDirectory() as directory:
+            sleeper = Path(directory, "sleeper")
+            sleeper.write_text("#!/usr/bin/python3\nimport time\nfor _ in range(50): "
+                               "time.sleep(0.0002)\n")
+            sleeper.chmod(0o755)
+            paths = SimpleNamespace(serial=sleeper)
+            with running.Runner(paths, os.environ) as runner:
+                sample = runner.run(SERIAL, False)
+        self.assertGreaterEqual(sample["nvcsw"], 50)
+        self.assertLess(sample["nivcsw"], sample["nvcsw"])
 
 
 class FakeRunner:
