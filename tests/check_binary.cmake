@@ -33,7 +33,7 @@ foreach(symbol GOMP_parallel omp_get_num_threads omp_get_thread_num)
         message(SEND_ERROR "${PROGRAM} does not import ${symbol}")
     endif()
 endforeach()
-string(REGEX MATCHALL "(GOMP_(critical|atomic|loop|barrier)|omp_[a-z_]*lock)[A-Za-z0-9_]*"
+string(REGEX MATCHALL "(GOMP_(critical|atomic|(parallel_)?loop|barrier)|omp_[a-z_]*lock)[A-Za-z0-9_]*"
        forbidden "${imports}")
 if(forbidden)
     message(SEND_ERROR "${PROGRAM} imports runtime synchronisation or scheduling: ${forbidden}")

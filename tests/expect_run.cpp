@@ -13,9 +13,11 @@
 //                      is the program's (for a program that checks itself)
 //   --stdin closed     run with standard input closed
 //   --stdout MODE      pipe (default, captured), closed, full (/dev/full),
-//                      broken (a pipe with no reader, SIGPIPE ignored), or
+//                      broken (a pipe with no reader, SIGPIPE ignored), gone
+//                      (a pipe with no reader, SIGPIPE at its default), or
 //                      hungup (a terminal whose other side has been closed)
 //   --status N         expected exit status (default 0)
+//   --signal N         expected to be killed by signal N instead
 //   --out LINE         expected standard output line (repeatable; default none)
 //   --err LINE         expected standard error line (repeatable; default none)
 //   --err-allow PREFIX tolerate standard error lines that start with PREFIX,
@@ -46,7 +48,7 @@
 
 namespace {
 
-enum class OutMode { pipe, closed, full, broken, hungup };
+enum class OutMode { pipe, closed, full, broken, gone, hungup };
 
 struct Options {
     std::vector<std::string> env;
@@ -55,6 +57,7 @@ struct Options {
     bool close_stdin = false;
     OutMode out_mode = OutMode::pipe;
     int status = 0;
+    int signal = 0;
     std::string out;
     std::string err;
     std::string err_allow;
@@ -112,7 +115,7 @@ Options parse(int argc, char** argv) {
         } else if (flag == "--stdin" && text == "closed") {
             opt.close_stdin = true;
         } else if (flag == "--stdout") {
-            const char* modes[] = {"pipe", "closed", "full", "broken", "hungup"};
+            const char* modes[] = {"pipe", "closed", "full", "broken", "gone", "hungup"};
             const auto* found = std::find(std::begin(modes), std::end(modes), text);
             if (found == std::end(modes)) {
                 usage("unknown --stdout mode");
@@ -120,6 +123,8 @@ Options parse(int argc, char** argv) {
             opt.out_mode = static_cast<OutMode>(found - std::begin(modes));
         } else if (flag == "--status") {
             opt.status = static_cast<int>(to_number(value));
+        } else if (flag == "--signal") {
+            opt.signal = static_cast<int>(to_number(value, 1));
         } else if (flag == "--out") {
             opt.out += text + "\n";
         } else if (flag == "--err") {
@@ -239,12 +244,13 @@ Outcome run_once(const Options& opt, char** envp) {
     if (pipe2(err_pipe, O_CLOEXEC) != 0) {
         die("pipe");
     }
-    if (opt.out_mode == OutMode::pipe || opt.out_mode == OutMode::broken) {
+    const bool no_reader = opt.out_mode == OutMode::broken || opt.out_mode == OutMode::gone;
+    if (opt.out_mode == OutMode::pipe || no_reader) {
         if (pipe2(out_pipe, O_CLOEXEC) != 0) {
             die("pipe");
         }
     }
-    if (opt.out_mode == OutMode::broken) {
+    if (no_reader) {
         // No reader from the start: the child's first write fails with EPIPE.
         close(out_pipe[0]);
         out_pipe[0] = -1;
@@ -264,6 +270,7 @@ Outcome run_once(const Options& opt, char** envp) {
         switch (opt.out_mode) {
             case OutMode::pipe:
             case OutMode::broken:
+            case OutMode::gone:
                 dup2(out_pipe[1], STDOUT_FILENO);
                 break;
             case OutMode::closed:
@@ -344,17 +351,21 @@ void show(const char* label, const std::string& text) {
     std::fputs("\"\n", stderr);
 }
 
+// "status 1" or "signal 13": how the child ended, or was expected to.
+std::string ending(bool signaled, int number) {
+    return (signaled ? "signal " : "status ") + std::to_string(number);
+}
+
 bool check(const Options& opt, const Outcome& got, long run) {
     bool ok = true;
-    if (!WIFEXITED(got.wait_status) || WEXITSTATUS(got.wait_status) != opt.status) {
+    const bool signaled = WIFSIGNALED(got.wait_status);
+    const int number = signaled ? WTERMSIG(got.wait_status) : WEXITSTATUS(got.wait_status);
+    const bool want_signal = opt.signal != 0;
+    const int wanted = want_signal ? opt.signal : opt.status;
+    if (signaled != want_signal || number != wanted) {
         ok = false;
-        if (WIFSIGNALED(got.wait_status)) {
-            std::fprintf(stderr, "run %ld: killed by signal %d, expected status %d\n", run,
-                         WTERMSIG(got.wait_status), opt.status);
-        } else {
-            std::fprintf(stderr, "run %ld: exit status %d, expected %d\n", run,
-                         WEXITSTATUS(got.wait_status), opt.status);
-        }
+        std::fprintf(stderr, "run %ld: ended with %s, expected %s\n", run,
+                     ending(signaled, number).c_str(), ending(want_signal, wanted).c_str());
     }
     if (got.out != opt.out) {
         ok = false;
