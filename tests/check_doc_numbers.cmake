@@ -1,11 +1,11 @@
 # SPDX-License-Identifier: MIT
 
-# Checks the numbers of the learner's document and of the README against the
-# static schedule of 1000 iterations, worked out here from T and t alone. The
-# partial sums are also checked against the program itself by the partition.*
-# cases, which are made from the document's table.
+# Checks the numbers of the learner's document, the README and the manual
+# page against the static schedule of 1000 iterations, worked out here from T
+# and t alone (static_schedule.cmake).
 #
-#   cmake -DDOC=doc/how-it-works.md -DREADME=README.md -P check_doc_numbers.cmake
+#   cmake -DDOC=doc/how-it-works.md -DREADME=README.md -DMANUAL=doc/parallel_sum.1
+#         -DROWS=T:t,T:t,... -P check_doc_numbers.cmake
 #
 # What it reads:
 # - tables headed T | thread | iterations | count | partial sum: thread t's
@@ -17,31 +17,18 @@
 #   compare-and-swaps, played through from a total of 0 to the total;
 # - every "a / b = c", "a mod b = c" and "a^b = c";
 # - every "sum = N.000000": after SPY_TEAM_SIZE=T SPY_THREAD_NUM=t, thread
-#   t's partial sum; otherwise the total.
+#   t's partial sum; otherwise the total;
+# - the document's table of blocks must hold a row for each T:t of ROWS;
+# - in the document's prose and all of the manual page, every number must be
+#   one of the above, or a sentence that states the schedule, checked for each
+#   T of ROWS; or a name or a setting (see prose_numbers()). Any other number
+#   fails: write it in words, or check it here.
 
 cmake_minimum_required(VERSION 3.25)
 
 set(total 499500)
 
-# Thread t's block of a team of T as "iterations;count;partial sum".
-function(static_block team thread out)
-    math(EXPR q "1000 / ${team}")
-    math(EXPR r "1000 % ${team}")
-    if(thread LESS r)
-        math(EXPR q "${q} + 1")
-        set(r 0)
-    endif()
-    math(EXPR first "${thread} * ${q} + ${r}")
-    math(EXPR last "${first} + ${q} - 1")
-    math(EXPR partial "${q} * (${first} + ${last}) / 2")
-    set(iterations "${first}–${last}")
-    if(q EQUAL 0)
-        set(iterations none)
-    elseif(q EQUAL 1)
-        set(iterations ${first})
-    endif()
-    set(${out} "${iterations};${q};${partial}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/static_schedule.cmake)
 
 function(fail message)
     message(SEND_ERROR "${where}: ${message}")
@@ -53,6 +40,7 @@ foreach(file IN ITEMS "${DOC}" "${README}")
     file(STRINGS "${file}" lines ENCODING UTF-8)
     set(table "")
     set(block_rows 0)
+    set(rows_seen "")
     set(spy "")
     set(in_code FALSE)
     set(number 0)
@@ -85,6 +73,7 @@ foreach(file IN ITEMS "${DOC}" "${README}")
                      "the static schedule gives ${expected} (iterations, count, sum)")
             endif()
             math(EXPR block_rows "${block_rows} + 1")
+            list(APPEND rows_seen "${team}:${thread}")
         elseif(table STREQUAL swaps_header)
             list(POP_FRONT cells team thread reads partial swapped found outcome)
             static_block(${team} ${thread} block)
@@ -190,8 +179,128 @@ foreach(file IN ITEMS "${DOC}" "${README}")
             set(spy "")
         endif()
     endforeach()
+    set(where "${file}")
     if(block_rows EQUAL 0)
-        set(where "${file}")
         fail("no table of blocks (T | thread | iterations | count | partial sum)")
     endif()
+    if(file STREQUAL DOC)
+        string(REPLACE "," ";" rows "${ROWS}")
+        foreach(row IN LISTS rows)
+            if(NOT row IN_LIST rows_seen)
+                string(REPLACE ":" ", thread " row "${row}")
+                fail("the table of blocks has no row for T = ${row}, which the tests cover")
+            endif()
+        endforeach()
+    endif()
 endforeach()
+
+# claim_schedule(TEXT N_Q N_R FIRST OFFSET PLUS): a sentence that says that, with
+# q = N_Q / T and r = N_R mod T, threads FIRST to r - OFFSET take q + PLUS
+# iterations and the others q; checked for every team size of ROWS.
+function(claim_schedule text n_q n_r first offset plus)
+    string(REGEX MATCHALL "[0-9]+:" teams "${ROWS}")
+    list(REMOVE_DUPLICATES teams)
+    foreach(team IN LISTS teams)
+        string(REPLACE ":" "" team "${team}")
+        math(EXPR q "${n_q} / ${team}")
+        math(EXPR last "${n_r} % ${team} - ${offset}")
+        math(EXPR last_thread "${team} - 1")
+        foreach(thread RANGE ${last_thread})
+            set(size ${q})
+            if(NOT thread LESS first AND NOT thread GREATER last)
+                math(EXPR size "${q} + ${plus}")
+            endif()
+            static_block(${team} ${thread} block)
+            list(GET block 1 expected)
+            if(NOT size EQUAL expected)
+                fail("\"${text}\" gives thread ${thread} of ${team} ${size} iterations; "
+                     "the static schedule gives it ${expected}")
+                return()
+            endif()
+        endforeach()
+    endforeach()
+endfunction()
+
+# prose_numbers(TEXT): checks the sentences that state the schedule, then
+# fails on any number left that is not the loop's size, its total, a range of
+# its iterations, a printed line, an exit status of 0 or 1, a team size given as
+# T = N, a setting (NAME=N), arithmetic checked above, or a name (x86-64,
+# IEEE 754, GCC 12).
+function(prose_numbers text)
+    set(schedule "let q be ([0-9]+) divided by T, rounded down, and r the remainder: threads "
+                 "([0-9]+) to r − ([0-9]+) take q \\+ ([0-9]+) iterations each and the others "
+                 "take q")
+    string(JOIN "" schedule ${schedule})
+    while(text MATCHES "${schedule}")
+        claim_schedule("${CMAKE_MATCH_0}" ${CMAKE_MATCH_1} ${CMAKE_MATCH_1} ${CMAKE_MATCH_2}
+                       ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
+        string(REPLACE "${CMAKE_MATCH_0}" " " text "${text}")
+    endwhile()
+    set(schedule "the first ([0-9]+) mod T threads take ([0-9]+)/T \\+ ([0-9]+) consecutive "
+                 "iterations each and the others ([0-9]+)/T")
+    string(JOIN "" schedule ${schedule})
+    while(text MATCHES "${schedule}")
+        if(NOT CMAKE_MATCH_2 EQUAL CMAKE_MATCH_4)
+            fail("\"${CMAKE_MATCH_0}\" divides by two sizes of loop")
+        endif()
+        claim_schedule("${CMAKE_MATCH_0}" ${CMAKE_MATCH_2} ${CMAKE_MATCH_1} 0 1 ${CMAKE_MATCH_3})
+        string(REPLACE "${CMAKE_MATCH_0}" " " text "${text}")
+    endwhile()
+    # "For T = 3, 1000 / 3 = 333 and 1000 mod 3 = 1": the team of the sentence.
+    set(example "T = ([0-9]+), ([0-9]+) / ([0-9]+) = [0-9]+ and ([0-9]+) mod ([0-9]+) = [0-9]+")
+    string(REGEX MATCHALL "${example}" examples "${text}")
+    foreach(found IN LISTS examples)
+        string(REGEX MATCH "${example}" _ "${found}")
+        if(NOT CMAKE_MATCH_1 EQUAL CMAKE_MATCH_3 OR NOT CMAKE_MATCH_1 EQUAL CMAKE_MATCH_5
+           OR NOT CMAKE_MATCH_2 EQUAL 1000 OR NOT CMAKE_MATCH_4 EQUAL 1000)
+            fail("\"${found}\" is not the arithmetic of a team of ${CMAKE_MATCH_1}")
+        endif()
+    endforeach()
+    # Single precision holds every whole number up to 2^24, and no further.
+    string(REGEX REPLACE "[0-9]+ (/|mod) [0-9]+ = [0-9]+|2\\^24( = [0-9]+)?" " "
+           text "${text}")
+    string(REGEX REPLACE "T = [0-9]+|([A-Z_]+|Ns) ?=[0-9]+|ulimit -u [0-9]+|x86-64|IEEE 754|GCC 12"
+           " " text "${text}")
+    string(REGEX REPLACE "0( …| to|, 1, \\.\\.\\.,|–) 999|sum = [0-9]+\\.0+" " " text "${text}")
+    # The program's exit statuses, which the output.* and write_error.* cases check.
+    string(REGEX REPLACE "(status( is)?|exits|\\.It) [01]([^0-9]|$)" " " text "${text}")
+    string(REGEX MATCHALL "[0-9]+" numbers "${text}")
+    list(REMOVE_ITEM numbers 1000 ${total})
+    if(numbers)
+        list(JOIN numbers ", " numbers)
+        fail("${numbers}: no rule checks these numbers; write them in words, or check them in "
+             "check_doc_numbers.cmake")
+    endif()
+endfunction()
+
+# The document's prose: its paragraphs outside code blocks and the tables
+# checked above, without code spans and link targets.
+file(STRINGS "${DOC}" lines ENCODING UTF-8)
+set(where "${DOC}")
+set(in_code FALSE)
+set(paragraph "")
+foreach(line IN LISTS lines ITEMS "")
+    if(line MATCHES "^```")
+        if(in_code)
+            set(in_code FALSE)
+        else()
+            set(in_code TRUE)
+        endif()
+    elseif(in_code OR line MATCHES "^ *\\|")
+        # checked above
+    elseif(line STREQUAL "")
+        string(REGEX REPLACE "`[^`]*`|\\]\\([^)]*\\)|^#+ " " " paragraph "${paragraph}")
+        prose_numbers("${paragraph}")
+        set(paragraph "")
+    else()
+        string(APPEND paragraph " ${line}")
+    endif()
+endforeach()
+
+# The manual page, all of it but its date, section number and links.
+file(STRINGS "${MANUAL}" lines ENCODING UTF-8)
+set(where "${MANUAL}")
+list(FILTER lines EXCLUDE REGEX "^\\.(Dd|Dt|Lk|\\\\\")")
+list(JOIN lines " " text)
+string(REGEX REPLACE " +" " " text "${text}")
+prose_numbers("${text}")

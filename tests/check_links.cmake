@@ -1,9 +1,10 @@
 # SPDX-License-Identifier: MIT
 
-# Checks that every relative link in the project's Markdown files leads to a
-# file of the project and, where it names a heading (file.md#heading), to a
-# heading of that file, by the anchors that Markdown renderers make from
-# headings (lower case, punctuation dropped, spaces as hyphens).
+# Checks that every relative link in the project's Markdown files, inline or
+# by reference, leads to a file of the project and, where it names a heading
+# (file.md#heading), to a heading of that file, by the anchors that Markdown
+# renderers make from headings (lower case, punctuation dropped, spaces as
+# hyphens).
 #
 #   cmake -DSOURCE_DIR=. -P check_links.cmake
 
@@ -36,7 +37,25 @@ foreach(document IN LISTS documents)
     # CMake's lists do not split inside square brackets: take them out first.
     string(REPLACE "[" "<" text "${text}")
     string(REPLACE "]" ">" text "${text}")
+    # Inline links, [text](target), and reference definitions, [label]: target,
+    # whose labels every reference link, [text][label], must define.
     string(REGEX MATCHALL ">\\([^) \t\n]+\\)" targets "${text}")
+    string(REGEX MATCHALL "(^|\n) *<[^>\n]+>: *[^ \t\n]+" definitions "${text}")
+    set(labels "")
+    foreach(definition IN LISTS definitions)
+        string(REGEX MATCH "<([^>]+)>: *(.*)" _ "${definition}")
+        string(TOLOWER "${CMAKE_MATCH_1}" label)
+        list(APPEND labels "${label}")
+        list(APPEND targets ">(${CMAKE_MATCH_2})")
+    endforeach()
+    string(REGEX MATCHALL "><[^>\n]+>" references "${text}")
+    foreach(reference IN LISTS references)
+        string(REGEX REPLACE "^><(.*)>$" "\\1" label "${reference}")
+        string(TOLOWER "${label}" label)
+        if(NOT label IN_LIST labels)
+            message(SEND_ERROR "${document}: the reference link [${label}] is defined nowhere")
+        endif()
+    endforeach()
     foreach(target IN LISTS targets)
         string(REGEX REPLACE "^>\\((.*)\\)$" "\\1" target "${target}")
         if(target MATCHES "^[a-z]+:")
