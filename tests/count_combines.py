@@ -195,7 +195,11 @@ def run(team, preload=None, faked=None):
     gdb.execute("set disassembly-flavor att")
     if preload:
         gdb.execute(f"set environment LD_PRELOAD={preload}")
-    gdb.execute("starti", to_string=True)
+    # Stop once the executable is mapped, before any library has run: at the
+    # first shared-library event, which, unlike starti, prints nothing.
+    gdb.execute("set stop-on-solib-events 1")
+    gdb.execute("run", to_string=True)
+    gdb.execute("set stop-on-solib-events 0")
     gdb.execute("set scheduler-locking step")  # a step moves only the thread that stopped
     locked = locked_instructions(program_text())
     print("locked instructions in the program: "
