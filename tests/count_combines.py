@@ -227,7 +227,8 @@ def run(team, preload=None, faked=None):
         problems.append(f"the totals end at {number(total)}, not {sum(expected.elements())}")
     if partials != expected:
         problems.append(f"the partials added are not the static schedule's: "
-                        f"{listed(partials - expected)} added, {listed(expected - partials)} missing")
+                        f"{listed(partials - expected)} added, "
+                        f"{listed(expected - partials)} missing")
     if problems:
         print("FAILED: " + "; ".join(problems))
         gdb.execute("quit 1")
