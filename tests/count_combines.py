@@ -150,14 +150,14 @@ def listed(values, most=8):
 def report(updates):
     """Prints the updates in order and the chain of totals; the problems found in them."""
     problems = []
+    unfollowed = Counter()
     columns = ("thread", "reads", "partial", "swaps in", "finds")
     print("  ".join(f"{name:>8}" for name in columns) + "  outcome")
     for index, update in enumerate(updates):
         if "reads" not in update:
             print(f"{update['thread']:>8}  {update['instruction']}: not a compare-and-swap; "
                   f"an update whose values cannot be followed")
-            problems.append(f"thread {update['thread']} updated with `{update['instruction']}`, "
-                            f"whose values cannot be followed")
+            unfollowed[update["instruction"]] += 1
             continue
         outcome = "succeeds"
         if not update["succeeds"]:
@@ -173,6 +173,8 @@ def report(updates):
               + "  ".join(f"{number(update[name]):>8}" for name in columns[1:])
               + f"  {outcome}")
 
+    problems += [f"{n} update(s) by `{instruction}`, whose values cannot be followed"
+                 for instruction, n in unfollowed.items()]
     swaps = [update for update in updates if "reads" in update and update["succeeds"]]
     totals = [0.0] + [swap["swaps in"] for swap in swaps]
     print("totals: " + " → ".join(number(total) for total in totals))
