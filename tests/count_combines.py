@@ -20,19 +20,20 @@ source register, and after the step the zero flag tells whether the swap
 succeeded and the accumulator holds what the memory held. Four-byte values are
 taken as single precision, eight-byte ones as double. Any other locked
 instruction (an add, an exchange) is reported and counted as an update whose
-values cannot be followed. The script knows nothing of how the program
-arranges its code: not the name of the function, not where the total is, not
-whether the compiler or the programmer wrote the update.
+values cannot be followed, which fails the run: the chain cannot be shown. The
+script knows nothing of how the program arranges its code: not the name of the
+function, not where the total is, not whether the compiler or the programmer
+wrote the update.
 
 It prints each update in the order they happened, then the chain of totals and
 each thread's count, and passes when the program exited with status 0 and
 
 - exactly `team` threads made a successful update, each exactly one;
-- the successful swaps form one chain from 0, each reading the value the one
-  before swapped in, to the sum of 0 ... 999;
 - the partials they added are, as a multiset, those of the static schedule of
   1000 iterations on `team` threads (or, with `faked=(T, t)`, thread t's alone
   of a team of T: the interposer's team);
+- the successful swaps form one chain from 0, each reading the value the one
+  before swapped in, to the sum of those partials (499500 for a real team);
 - every failed swap is retried, by the same thread, from the value it found
   and with the same partial.
 
