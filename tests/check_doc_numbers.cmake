@@ -15,6 +15,9 @@
 #   running total as the threads finish in that order);
 # - tables headed T | thread | reads | partial | swaps in | finds | outcome:
 #   compare-and-swaps, played through from a total of 0 to the total;
+# - in code blocks, after a command "OMP_NUM_THREADS=T gdb ... count_combines",
+#   the trace it prints, played through in the same way: each partial one of
+#   the team's, each thread's count of failed swaps, the totals and the verdict;
 # - every "a / b = c", "a mod b = c" and "a^b = c";
 # - every "sum = N.000000": after SPY_TEAM_SIZE=T SPY_THREAD_NUM=t, thread
 #   t's partial sum; otherwise the total;
@@ -108,6 +111,69 @@ foreach(file IN ITEMS "${DOC}" "${README}")
             else()
                 set(in_code TRUE)
             endif()
+        elseif(in_code AND line MATCHES "OMP_NUM_THREADS=([0-9]+) gdb .*count_combines")
+            # A trace of the swaps on a real team: rows, totals, counts, verdict.
+            set(trace_team ${CMAKE_MATCH_1})
+            set(trace_partials "")
+            math(EXPR last_thread "${trace_team} - 1")
+            foreach(thread RANGE ${last_thread})
+                static_block(${trace_team} ${thread} block)
+                list(GET block 2 partial)
+                list(APPEND trace_partials ${partial})
+            endforeach()
+            set(running 0)
+            set(chain 0)
+            set(failed "")
+        elseif(in_code AND trace_team AND line MATCHES
+               "^ +([0-9]+) +([0-9]+) +([0-9]+) +([0-9]+) +([0-9]+) +(succeeds|fails, retried)$")
+            set(thread ${CMAKE_MATCH_1})
+            set(reads ${CMAKE_MATCH_2})
+            set(partial ${CMAKE_MATCH_3})
+            set(swapped ${CMAKE_MATCH_4})
+            set(found ${CMAKE_MATCH_5})
+            math(EXPR sum "${reads} + ${partial}")
+            if(NOT partial IN_LIST trace_partials)
+                fail("no thread of ${trace_team} left to add the partial ${partial}")
+            elseif(NOT swapped EQUAL sum)
+                fail("${reads} + ${partial} is ${sum}, not ${swapped}")
+            elseif(NOT reads IN_LIST chain)
+                fail("the total never held ${reads}")
+            elseif(NOT found EQUAL running)
+                fail("the total holds ${running} here, not ${found}")
+            elseif(found EQUAL reads AND NOT CMAKE_MATCH_6 STREQUAL "succeeds")
+                fail("a swap that finds what was read succeeds")
+            elseif(NOT found EQUAL reads AND CMAKE_MATCH_6 STREQUAL "succeeds")
+                fail("a swap that finds another value than was read fails")
+            elseif(found EQUAL reads)
+                set(running ${swapped})
+                list(APPEND chain ${running})
+                list(FIND trace_partials ${partial} index)
+                list(REMOVE_AT trace_partials ${index})
+            else()
+                list(APPEND failed ${thread})
+            endif()
+        elseif(in_code AND trace_team AND line MATCHES "^totals: (.*)")
+            string(REGEX MATCHALL "[0-9]+" shown "${CMAKE_MATCH_1}")
+            if(NOT shown STREQUAL chain OR NOT running EQUAL total)
+                fail("the swaps above run the total ${chain}, not ${shown}, to ${total}")
+            endif()
+        elseif(in_code AND trace_team AND line MATCHES
+               "^thread ([0-9]+): ([0-9]+) update\\(s\\), ([0-9]+) failed")
+            set(fails ${failed})
+            list(FILTER fails INCLUDE REGEX "^${CMAKE_MATCH_1}$")
+            list(LENGTH fails fails)
+            if(NOT CMAKE_MATCH_2 EQUAL 1 OR NOT CMAKE_MATCH_3 EQUAL fails)
+                fail("thread ${CMAKE_MATCH_1} made one update and ${fails} failed swap(s) above")
+            endif()
+        elseif(in_code AND trace_team AND line MATCHES
+               "^([0-9]+) thread\\(s\\), one update each, from ([0-9]+) to ([0-9]+); ([0-9]+) fail")
+            list(LENGTH failed fails)
+            if(NOT CMAKE_MATCH_1 EQUAL trace_team OR NOT CMAKE_MATCH_2 EQUAL 0
+               OR NOT CMAKE_MATCH_3 EQUAL total OR NOT CMAKE_MATCH_4 EQUAL fails OR trace_partials)
+                fail("the trace above is not one update by each of ${trace_team} threads, "
+                     "from 0 to ${total}, with ${fails} failed swap(s)")
+            endif()
+            set(trace_team "")
         elseif(in_code AND line MATCHES "^T = ([0-9]+)")
             set(blocks "")
             set(partials "")

@@ -11,9 +11,19 @@
 //   omp_get_thread_num() answer T and t. With a real team of one thread
 //   (OMP_NUM_THREADS=1) the body then sums exactly thread t's block of a team
 //   of T, and the program prints that partial sum.
+//
+// What it cannot fake it refuses, with one line on standard error starting
+// "gomp_spy: " and exit status 2, before the program can print a sum: one of
+// the two variables set without the other, a value that is not a whole number,
+// t not below T, or a real team of more than one thread (whose members would
+// all be told they are thread t).
 
 #include <dlfcn.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,9 +32,17 @@ namespace {
 using parallel_fn = void (*)(void (*)(void*), void*, unsigned, unsigned);
 using query_fn = int (*)();
 
+// Reports why and ends the process. Of threads that fail at once, one reports
+// and ends it; the others wait for that.
 [[noreturn]] void fail(const char* why) {
-    std::fprintf(stderr, "gomp_spy: %s\n", why);
-    std::abort();
+    static std::atomic_flag failing = ATOMIC_FLAG_INIT;
+    if (!failing.test_and_set()) {
+        std::fprintf(stderr, "gomp_spy: %s\n", why);
+        std::_Exit(2);
+    }
+    for (;;) {
+        pause();
+    }
 }
 
 // The runtime's own definition of a symbol, next after this library.
@@ -41,31 +59,57 @@ Fn next_definition(const char* name) {
 }
 
 // The value of a variable that must hold a whole number, or -1 when it is unset.
-long setting(const char* name) {
+int setting(const char* name) {
     const char* text = std::getenv(name);
     if (text == nullptr) {
         return -1;
     }
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < 0 || value > (1L << 30)) {
-        fail("a SPY_* variable does not hold a whole number in range");
+    if (std::isdigit(static_cast<unsigned char>(*text)) == 0 || *end != '\0' || value > INT_MAX) {
+        fail("SPY_TEAM_SIZE and SPY_THREAD_NUM must be whole numbers");
     }
-    return value;
+    return static_cast<int>(value);
+}
+
+struct Fake {
+    int team_size;
+    int thread_num;
+};
+
+// The team and thread to tell the body, read and checked when the library is
+// loaded, before the program runs; -1 for each when there is none to fake.
+Fake read_fake() noexcept {
+    const Fake asked{setting("SPY_TEAM_SIZE"), setting("SPY_THREAD_NUM")};
+    if ((asked.team_size < 0) != (asked.thread_num < 0)) {
+        fail("SPY_TEAM_SIZE and SPY_THREAD_NUM must be set together");
+    }
+    if (asked.thread_num >= asked.team_size && asked.team_size >= 0) {
+        fail("SPY_THREAD_NUM must be below SPY_TEAM_SIZE");
+    }
+    return asked;
+}
+
+const Fake fake = read_fake();
+
+// A faked answer, given only to the one thread of a real team of one.
+int faked(int answer) {
+    if (next_definition<query_fn>("omp_get_num_threads")() != 1) {
+        fail("SPY_TEAM_SIZE needs a real team of one thread (OMP_NUM_THREADS=1)");
+    }
+    return answer;
 }
 
 }  // namespace
 
 extern "C" int omp_get_num_threads() {
-    const long team_size = setting("SPY_TEAM_SIZE");
-    return team_size >= 0 ? static_cast<int>(team_size)
-                          : next_definition<query_fn>("omp_get_num_threads")();
+    return fake.team_size >= 0 ? faked(fake.team_size)
+                               : next_definition<query_fn>("omp_get_num_threads")();
 }
 
 extern "C" int omp_get_thread_num() {
-    const long thread_num = setting("SPY_THREAD_NUM");
-    return thread_num >= 0 ? static_cast<int>(thread_num)
-                           : next_definition<query_fn>("omp_get_thread_num")();
+    return fake.thread_num >= 0 ? faked(fake.thread_num)
+                                : next_definition<query_fn>("omp_get_thread_num")();
 }
 
 extern "C" void GOMP_parallel(void (*body)(void*), void* data, unsigned num_threads,
