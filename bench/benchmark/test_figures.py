@@ -20,9 +20,11 @@ class Figures(unittest.TestCase):
     def setUpClass(cls):
         # A full run's worth of runs on 2 CPUs, 10 rounds of 30, from 0.25 ms to 70 ms; each
         # runtime and setting grows at its own rate.
+        level = test_fakes.distinct(0.25e-3)
+
         def wall(config, r, i):
             rate = 30e-6 * (1 + (config.runtime == "libomp") + 0.5 * (config.setting == "passive"))
-            return test_fakes.steady(0.25e-3, 0.6e-3)(config, r, i) + rate * config.threads
+            return level(config, r, i) + rate * config.threads
 
         cls.samples, cls.results = test_fakes.fake_results(2, wall, rounds=10, runs=30)
         cls.svg = figures.draw(cls.results, 2)
