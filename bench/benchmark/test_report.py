@@ -32,22 +32,28 @@ def stall():
 
 
 class Tables(unittest.TestCase):
-    def test_one_and_thirty_two_cpus(self):
-        for cpus, sizes in ((1, ["1", "2", "4"]), (32, ["1", "2", "32", "128"])):
-            with self.subTest(cpus=cpus):
-                _, results = test_fakes.fake_results(cpus, test_fakes.distinct())
-                lines = report.report(results, META, cpus, ["libgomp", "libomp"], [], None)
+    def test_one_and_thirty_two_cpus_and_libgomp_alone(self):
+        both = ("libgomp", "libomp")
+        for cpus, sizes, runtimes in ((1, ["1", "2", "4"], both),
+                                      (32, ["1", "2", "32", "128"], both),
+                                      (2, ["1", "2", "8"], ("libgomp",))):
+            with self.subTest(cpus=cpus, runtimes=runtimes):
+                _, results = test_fakes.fake_results(cpus, test_fakes.distinct(), runtimes)
+                lines = report.report(results, META, cpus, list(runtimes), [], None)
                 text = "\n".join(lines)
                 for table in (report.whole_process_table(results, results.configs),
                               report.phase_table(results, results.configs)):
                     self.assertEqual(len({len(cells(line)) for line in table}), 1,
                                      "every row has the header's columns")
                 rows = [cells(line) for line in lines if line.startswith("| lib")]
-                # Each table: every setting at the table's sizes, none of the sweep's.
-                self.assertEqual(len(rows), 2 * 2 * len(sizes) * 4)
+                # Each table: every setting at the table's sizes, none of the sweep's, and
+                # libomp's two conditions of a team of one.
+                self.assertEqual(len(rows), 2 * len(runtimes) * len(sizes) * 4 +
+                                 2 * 2 * ("libomp" in runtimes))
                 self.assertEqual(sorted({r[1] for r in rows}, key=int), sizes)
                 self.assertNotIn("Noise warning", text)
                 self.assertIn(f"beyond the {cpus} CPUs", text)
+                self.assertEqual("KMP_AFFINITY" in text, "libomp" in runtimes)
 
     def test_columns_hold_their_own_numbers(self):
         samples, results = test_fakes.fake_results(2, stall(), runtimes=("libgomp",),
@@ -79,7 +85,8 @@ class Tables(unittest.TestCase):
 
 class Sentences(unittest.TestCase):
     def test_two_threads_and_the_growth(self):
-        _, results = test_fakes.fake_results(2, stall(), runtimes=("libgomp",))
+        # libgomp stalls under the default setting (stall()), libomp does not.
+        _, results = test_fakes.fake_results(2, stall())
         phases = {s: results.phases[results.find("libgomp", 2, s).name]
                   for s in ("default", "passive", "bind close")}
         phases["one"] = results.phases[results.find("libgomp", 1, "default").name]
@@ -89,7 +96,8 @@ class Sentences(unittest.TestCase):
         default, passive = (results.whole[results.find("libgomp", 2, s).name].mean[0]
                             for s in ("default", "passive"))
         n = {s: results.configs.index(results.find("libgomp", 2, s)) for s in added}
-        with_tick = report.two_threads(results, "libgomp", (250, "/proc/config.gz"))
+        tick = (250, "/proc/config.gz")
+        stalled = report.two_threads(results, "libgomp", tick)
         expected = [f"body took {report.duration(body)} on one thread",
                     f"at most about {report.duration(body / 2)}",
                     f"added {report.duration(added['passive'])} to the team start with passive",
@@ -100,24 +108,55 @@ class Sentences(unittest.TestCase):
                     f"used {report.ms(0.9 * default)} ms of CPU in {report.ms(default)} ms and "
                     f"made {n['default'] + 1:.1f} voluntary",
                     f"against {report.ms(0.9 * passive)} ms in {report.ms(passive)} ms and "
-                    f"{n['passive'] + 1:.1f} with passive waiting"]
+                    f"{n['passive'] + 1:.1f} with passive waiting", "a thread that spins"]
         for part in expected:
-            self.assertIn(part, with_tick)
+            self.assertIn(part, stalled)
         without = report.two_threads(results, "libgomp", None)
         self.assertNotIn("tick", without)
         self.assertIn(f"{report.duration(added['default'])} under the default setting. ",
                       without)
-        headline = report.headline(results, 2, None)
-        self.assertEqual([cells(line)[:3] for line in headline[2:7]],
-                         [["-", "-", "serial build"], ["libgomp", "1", "default"],
-                          ["libgomp", "2", "default"], ["libgomp", "2", "passive"],
-                          ["libgomp", "2", "bind close"]])
-        self.assertIn(without, headline)
+        quick = report.two_threads(results, "libomp", tick)
+        self.assertTrue(quick.endswith(" under the default setting: not clearly more than with "
+                                       "passive waiting, so this run shows no stall."), quick)
+        self.assertNotIn("tick", quick)
+        self.assertEqual(report.headline(results, None)[0], without)
         # The fitted cost of a thread, in µs, each beside its own runtime and setting.
-        fits = [f"libgomp {s} " + report.interval(results.growth["libgomp", s], report.us)
-                for s in ("default", "passive")]
-        self.assertEqual(len(set(fits)), 2, fits)
-        self.assertIn(f"in µs [95% CI]: {fits[0]}; {fits[1]} (", report.growth(results, 2))
+        fits = [f"{r} {s} " + report.interval(results.growth[r, s], report.us)
+                for r in ("libgomp", "libomp") for s in ("default", "passive")]
+        self.assertEqual(len(set(fits)), 4, fits)
+        self.assertIn(f"in µs [95% CI]: {'; '.join(fits)} (", report.growth(results, 2))
+
+    def test_what_libomp_spends_starting_a_team_of_one(self):
+        _, results = test_fakes.fake_results(2, test_fakes.distinct())
+
+        def given(runtime, setting, start, startup=1.24e-3, whole=2.52e-3, switches=2.6):
+            name = results.find(runtime, 1, setting).name
+            results.phases[name].update(team_start=start, startup=startup)
+            results.whole[name].mean = (whole, whole, whole)
+            results.usage[name]["nvcsw"] = switches
+
+        given("libgomp", "default", 3e-6)
+        given("libomp", "default", 1.15e-3)
+        given("libomp", "initialised early", 25e-6, startup=2.35e-3, whole=2.55e-3)
+        given("libomp", "affinity disabled", 0.8e-3, switches=1.0)
+        text = report.initialisation(results)
+        for part in ("On libomp a team of one took 1.15 ms to start, against 3 µs on libgomp.",
+                     "it took 25 µs, while start-up took 1.11 ms longer and the whole run 2.55 "
+                     "ms against 2.52 ms: the time goes to libomp initialising itself",
+                     "With KMP_AFFINITY=disabled a team of one took 800 µs to start, and the "
+                     "runs made 1.0 voluntary context switches against 2.6: 350 µs of it is "
+                     "affinity"):
+            self.assertIn(part, text)
+        self.assertEqual(report.headline(results, None)[1:], ["", text])
+        # Where the numbers do not show it, no explanation.
+        given("libomp", "initialised early", 1.0e-3, whole=2.55e-3)
+        given("libomp", "affinity disabled", 0.8e-3, switches=2.5)
+        text = report.initialisation(results)
+        self.assertIn("it took 1.00 ms, while", text)
+        self.assertIn(" against 2.52 ms. With KMP_AFFINITY", text)
+        self.assertTrue(text.endswith(" against 2.6."), text)
+        results.configs = [c for c in results.configs if c.runtime != "libomp"]
+        self.assertIsNone(report.initialisation(results))
 
 
 if __name__ == "__main__":
