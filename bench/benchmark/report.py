@@ -73,7 +73,7 @@ def clearly_above(larger, smaller):
 def two_threads(results, runtime, tick):
     """Why two threads are slower than one on runtime, in the run's own numbers: the body, what
     a second thread adds to the team start and, where the default setting stalls the team, the
-    tick and the columns that show spinning."""
+    tick and the columns that show spinning, explained where they do."""
     one = results.phases[results.find(runtime, 1, "default").name]
     two = {s: results.find(runtime, 2, s).name for s in ("default", "passive", "bind close")}
     start = {s: results.phases[n]["team_start"] for s, n in two.items()}
@@ -90,12 +90,15 @@ def two_threads(results, runtime, tick):
         text += f" (this kernel's scheduler tick: {duration(1 / hz)}, CONFIG_HZ={hz} in {source})"
     default, passive = ({**results.usage[two[s]], "wall": results.whole[two[s]].mean[0]}
                         for s in ("default", "passive"))
-    return (text + f". Two-thread runs under the default setting used {ms(default['cpu'])} ms "
-            f"of CPU in {ms(default['wall'])} ms and made {default['nvcsw']:.1f} voluntary "
-            f"context switches, against {ms(passive['cpu'])} ms in {ms(passive['wall'])} ms and "
-            f"{passive['nvcsw']:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
-            f"columns): a thread that spins while it waits keeps its CPU busy and gives it up "
-            f"only when the scheduler takes it; a thread that sleeps gives it up at once.")
+    text += (f". Two-thread runs under the default setting used {ms(default['cpu'])} ms of CPU "
+             f"in {ms(default['wall'])} ms and made {default['nvcsw']:.1f} voluntary context "
+             f"switches, against {ms(passive['cpu'])} ms in {ms(passive['wall'])} ms and "
+             f"{passive['nvcsw']:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
+             f"columns)")
+    if not clearly_above(passive["nvcsw"], default["nvcsw"]):
+        return text + "."
+    return text + (": a thread that spins while it waits keeps its CPU busy and gives it up "
+                   "only when the scheduler takes it; a thread that sleeps gives it up at once.")
 
 
 def initialisation(results):
