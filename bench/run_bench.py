@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: MIT
 """Times parallel_sum against a serial build of the same source, on each OpenMP runtime, and
 shows where a run's time goes and how it grows with the team.
@@ -136,25 +136,23 @@ def run(argv):
     print("\n".join(lines))
 
     outputs = {out / "runs.csv": output.runs_csv(meta, warnings, samples)}
-    stale = [d / name for d in {figure_dir, out} for name in (*figures.FIGURE_NAMES, *STALE)]
+    stale = [d / name for d in {figure_dir, out} for name in (*figures.FIGURES, *STALE)]
     if draw:
         outputs.update((figure_dir / n, text) for n, text in figures.draw(results, cpus).items())
     if args.readme:
         made = f"Made by `{meta['command']}`"
         block = [f"{made}:", "", *lines, "",
-                 *(f"![{title}](figures/{name})" for title, name in zip(
-                     ("Mean phases of a run", "Cost against the team size",
-                      "Every run's whole-process time"), figures.FIGURE_NAMES))]
+                 *(f"![{title}](figures/{name})" for name, title in figures.FIGURES.items())]
         headline = [f"{made} (the method, all the numbers and the figures: "
                     f"[bench/README.md](bench/README.md)):", "",
-                    *report.headline(results, cpus, tick), "",
-                    "![Mean phases of a run](bench/figures/phases.svg)"]
+                    *report.headline(results, tick), "",
+                    f"![{figures.FIGURES['phases.svg']}](bench/figures/phases.svg)"]
         for (path, markers), text in zip(documents.items(), (block, headline)):
             outputs[path] = output.rewrite(output.read_document(path, markers), markers,
                                            "\n".join(text))
     output.commit(outputs, stale)
     print(f"\nCSV: {out / 'runs.csv'} (every run)\nFigures: " + (
-        ", ".join(str(figure_dir / n) for n in figures.FIGURE_NAMES) if draw else "none, as "
+        ", ".join(str(figure_dir / n) for n in figures.FIGURES) if draw else "none, as "
         "matplotlib is not installed; on Debian, apt-get install python3-matplotlib and run the "
         "script with /usr/bin/python3."))
     if args.readme:

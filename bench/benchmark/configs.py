@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 """What is run: the serial baseline, each team size under each runtime setting on each OpenMP
-runtime installed, and a sweep of team sizes up to 1024 under the default and passive."""
+runtime installed, a sweep of team sizes up to 1024 under the default and passive, and on
+libomp a team of one under two conditions that show what its team start is."""
 
 from dataclasses import dataclass
 
@@ -12,6 +13,12 @@ SETTING_NOTE = ("passive and active set OMP_WAIT_POLICY, bind close sets OMP_PRO
                 "(each thread pinned, the team on consecutive CPUs from its creator's, one "
                 "thread to a CPU while there are enough); default sets neither")
 SWEEP_SETTINGS = ("default", "passive")
+# libomp takes far longer than libgomp to start a team of one. Each of these runs that team
+# with one thing changed: (label, variables it sets, library it preloads).
+INIT_CONDITIONS = [("initialised early", (), "libearly_init.so"),
+                   ("affinity disabled", (("KMP_AFFINITY", "disabled"),), "")]
+INIT_NOTE = ("initialised early preloads early_init.c, which has the runtime initialise "
+             "itself before main; affinity disabled sets KMP_AFFINITY=disabled")
 LARGEST_TEAM = 1024
 
 
@@ -22,6 +29,7 @@ class Config:
     setting: str
     variables: tuple = ()  # (name, value) pairs
     sweep: bool = False  # whether the team-size sweep includes it
+    preload: str = ""  # a library of the benchmark's own to preload, by file name
 
     @property
     def serial(self):
@@ -53,7 +61,8 @@ def runs_per_round(threads, runs, cpus):
 
 def configurations(cpus, runtimes):
     """The serial build first, then runtime by runtime, team size by team size, each setting
-    (only the sweep's settings at the sizes that only the sweep has)."""
+    (only the sweep's settings at the sizes that only the sweep has), and on libomp the
+    conditions of a team of one after its settings."""
     configs, sweep = [SERIAL], sweep_sizes(cpus)
     for runtime in runtimes:
         for threads in sorted({*team_sizes(cpus), *sweep}):
@@ -62,5 +71,9 @@ def configurations(cpus, runtimes):
                     configs.append(Config(runtime, threads, label,
                                           (("OMP_NUM_THREADS", str(threads)),) + variables,
                                           threads in sweep and label in SWEEP_SETTINGS))
+            if runtime == "libomp" and threads == 1:
+                configs += [Config(runtime, 1, label, (("OMP_NUM_THREADS", "1"),) + variables,
+                                   preload=preload)
+                            for label, variables, preload in INIT_CONDITIONS]
     return configs
 

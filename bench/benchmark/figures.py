@@ -17,11 +17,16 @@ logging.getLogger("matplotlib").setLevel(logging.ERROR)
 # to draw: it takes half a second, and loads libgomp, which reads the settings in os.environ.
 AVAILABLE = importlib.util.find_spec("matplotlib") is not None
 
-FIGURE_NAMES = ("phases.svg", "growth.svg", "whole_process.svg")
+# Each figure's file and title; the title is drawn on it and is its text in the documents.
+FIGURES = {"phases.svg": "Mean phases of a run",
+           "growth.svg": "How a run's cost grows with the team",
+           "whole_process.svg": "Every run's whole-process time"}
 RUNTIME_COLOURS = {"-": "black", "libgomp": "tab:blue", "libomp": "tab:orange"}
 PHASE_COLOURS = ("0.7", "tab:red", "tab:blue", "tab:purple", "0.85")
-# The rows of the phase figure, per runtime: one thread, then two under each setting.
-PHASE_ROWS = ((1, "default"), (2, "default"), (2, "passive"), (2, "bind close"))
+# The rows of the phase figure, per runtime: one thread (on libomp also initialised early and
+# with affinity disabled), then two under each setting.
+PHASE_ROWS = ((1, "default"), (1, "initialised early"), (1, "affinity disabled"), (2, "default"),
+              (2, "passive"), (2, "bind close"))
 
 
 def plain_log_axis(axis):
@@ -57,7 +62,7 @@ def phase_figure(results):
     ax.grid(axis="x", color="0.9")
     ax.set_axisbelow(True)
     fig.legend(loc="lower center", ncol=4, fontsize="small", frameon=False)
-    fig.suptitle("Mean phases of a run", fontsize="medium")
+    fig.suptitle(FIGURES["phases.svg"], fontsize="medium")
     fig.tight_layout(rect=(0, 0.1, 1, 1))
     return fig
 
@@ -90,7 +95,7 @@ def growth_figure(results, cpus):
         ax.set_ylabel(what)
         ax.grid(color="0.9")
     whole.legend(fontsize="small")
-    fig.suptitle("How a run's cost grows with the team", fontsize="medium")
+    fig.suptitle(FIGURES["growth.svg"], fontsize="medium")
     fig.tight_layout()
     return fig
 
@@ -120,6 +125,7 @@ def whole_process_figure(results, cpus):
     ax.grid(axis="x", color="0.9")
     ax.set_xlabel("whole-process time, ms (log scale; colour: serial build, libgomp, libomp)")
     fig.legend(loc="lower center", ncol=3, fontsize="small", frameon=False)
+    fig.suptitle(FIGURES["whole_process.svg"], fontsize="medium")
     fig.tight_layout(rect=(0, 0.04, 1, 1))
     return fig
 
@@ -135,5 +141,5 @@ def svg(fig):
 
 def draw(results, cpus):
     """{file name: SVG text} of every figure."""
-    return dict(zip(FIGURE_NAMES, map(svg, (phase_figure(results), growth_figure(results, cpus),
-                                            whole_process_figure(results, cpus)))))
+    return dict(zip(FIGURES, map(svg, (phase_figure(results), growth_figure(results, cpus),
+                                       whole_process_figure(results, cpus)))))

@@ -3,7 +3,7 @@
 benchmark's own README (the whole block) and the top-level README (a headline)."""
 
 from . import stats
-from .configs import LARGEST_TEAM, SETTING_NOTE, runs_per_round, sweep_sizes
+from .configs import INIT_NOTE, LARGEST_TEAM, SETTING_NOTE, runs_per_round, sweep_sizes
 from .records import PHASES
 
 
@@ -61,28 +61,79 @@ def phase_table(results, configs):
     return lines
 
 
+# A difference between two means counts as a finding, and earns its explanation, only when
+# the larger is at least this many times the smaller; a busy machine moves means by less.
+CLEAR = 1.25
+
+
+def clearly_above(larger, smaller):
+    return larger >= CLEAR * smaller
+
+
 def two_threads(results, runtime, tick):
     """Why two threads are slower than one on runtime, in the run's own numbers: the body, what
-    a second thread adds to the team start, the tick, and the columns that show spinning."""
+    a second thread adds to the team start and, where the default setting stalls the team, the
+    tick and the columns that show spinning, explained where they do."""
     one = results.phases[results.find(runtime, 1, "default").name]
     two = {s: results.find(runtime, 2, s).name for s in ("default", "passive", "bind close")}
-    added = {s: results.phases[n]["team_start"] - one["team_start"] for s, n in two.items()}
+    start = {s: results.phases[n]["team_start"] for s, n in two.items()}
+    added = {s: start[s] - one["team_start"] for s in two}
     text = (f"On {runtime}, the loop's body took {duration(one['body'])} on one thread, so a "
             f"second thread could save at most about {duration(one['body'] / 2)}. Starting "
             f"the second thread added {duration(added['passive'])} to the team start with "
             f"passive waiting, {duration(added['bind close'])} with bind close and "
             f"{duration(added['default'])} under the default setting")
+    if not clearly_above(start["default"], start["passive"]):
+        return text + ": not clearly more than with passive waiting, so this run shows no stall."
     if tick:
         hz, source = tick
         text += f" (this kernel's scheduler tick: {duration(1 / hz)}, CONFIG_HZ={hz} in {source})"
     default, passive = ({**results.usage[two[s]], "wall": results.whole[two[s]].mean[0]}
                         for s in ("default", "passive"))
-    return (text + f". Two-thread runs under the default setting used {ms(default['cpu'])} ms "
-            f"of CPU in {ms(default['wall'])} ms and made {default['nvcsw']:.1f} voluntary "
-            f"context switches, against {ms(passive['cpu'])} ms in {ms(passive['wall'])} ms and "
-            f"{passive['nvcsw']:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
-            f"columns): a thread that spins while it waits keeps its CPU busy and gives it up "
-            f"only when the scheduler takes it; a thread that sleeps gives it up at once.")
+    text += (f". Two-thread runs under the default setting used {ms(default['cpu'])} ms of CPU "
+             f"in {ms(default['wall'])} ms and made {default['nvcsw']:.1f} voluntary context "
+             f"switches, against {ms(passive['cpu'])} ms in {ms(passive['wall'])} ms and "
+             f"{passive['nvcsw']:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
+             f"columns)")
+    if not clearly_above(passive["nvcsw"], default["nvcsw"]):
+        return text + "."
+    return text + (": a thread that spins while it waits keeps its CPU busy and gives it up "
+                   "only when the scheduler takes it; a thread that sleeps gives it up at once.")
+
+
+def initialisation(results):
+    """Why libomp takes so long to start a team of one, from the runs of that team initialised
+    before main and with affinity disabled; None where libomp was not run."""
+    found = {s: results.find("libomp", 1, s)
+             for s in ("default", "initialised early", "affinity disabled")}
+    if not all(found.values()):
+        return None
+    phases = {s: results.phases[c.name] for s, c in found.items()}
+    start = {s: p["team_start"] for s, p in phases.items()}
+    whole = {s: results.whole[c.name].mean[0] for s, c in found.items()}
+    switches = {s: results.usage[c.name]["nvcsw"] for s, c in found.items()}
+    libgomp = results.phases[results.find("libgomp", 1, "default").name]["team_start"]
+    text = (f"On libomp a team of one took {duration(start['default'])} to start, against "
+            f"{duration(libgomp)} on libgomp. Initialised before main (by early_init.c), it "
+            f"took {duration(start['initialised early'])}, while start-up took "
+            f"{duration(phases['initialised early']['startup'] - phases['default']['startup'])}"
+            f" longer and the whole run {ms(whole['initialised early'])} ms against "
+            f"{ms(whole['default'])} ms")
+    moved = (clearly_above(start["default"], start["initialised early"]) and
+             not clearly_above(max(whole["default"], whole["initialised early"]),
+                               min(whole["default"], whole["initialised early"])))
+    text += (": the time goes to libomp initialising itself, which it does in the first "
+             "parallel region unless something asks for it sooner." if moved else ".")
+    text += (f" With KMP_AFFINITY=disabled a team of one took "
+             f"{duration(start['affinity disabled'])} to start, and the runs made "
+             f"{switches['affinity disabled']:.1f} voluntary context switches against "
+             f"{switches['default']:.1f}")
+    if (clearly_above(start["default"], start["affinity disabled"]) and
+            clearly_above(switches["default"], switches["affinity disabled"])):
+        return text + (f": {duration(start['default'] - start['affinity disabled'])} of it is "
+                       f"affinity, for which the runtime moves its thread from CPU to CPU to "
+                       f"learn the machine's layout, giving up the CPU at each move.")
+    return text + "."
 
 
 def growth(results, cpus):
@@ -104,14 +155,18 @@ def report(results, meta, cpus, runtimes, warnings, tick):
              f"{meta['seed']}. The sweep runs T = {', '.join(map(str, sweep_sizes(cpus)))} under "
              f"the default and passive settings, with fewer runs per round above T = "
              f"{4 * cpus} ({fewer}).",
-             f"Settings: {SETTING_NOTE}.",
+             f"Settings: {SETTING_NOTE}{f'; {INIT_NOTE}' * ('libomp' in runtimes)}.",
              f"Method: intervals are {stats.CONFIDENCE:.0%} bootstrap intervals over "
              f"{stats.BOOTSTRAP_RESAMPLES} resamples of whole rounds; the machine counts as "
              f"noisy when over {stats.SERIAL_SLOW_SHARE:.0%} of the serial build's runs take "
              f"twice its median or its rounds' means are more than "
-             f"{stats.SERIAL_ROUND_SPREAD:.0%} apart.", ""]
+             f"{stats.SERIAL_ROUND_SPREAD:.0%} apart; an explanation is given only where the "
+             f"means it rests on differ clearly, the larger at least {CLEAR:g} times the "
+             f"smaller.", ""]
     lines += [f"**Noise warning:** {w}." for w in warnings] + [""] * bool(warnings)
-    lines += [*(two_threads(results, r, tick) + "\n" for r in runtimes), growth(results, cpus),
+    init = initialisation(results)
+    lines += [*(two_threads(results, r, tick) + "\n" for r in runtimes),
+              *([init + "\n"] if init else []), growth(results, cpus),
               "", "Whole process, runs without the timer (CPU is user + system time; voluntary "
               "and involuntary context switches; all means per run):", "",
               *whole_process_table(results, configs), "",
@@ -121,10 +176,8 @@ def report(results, meta, cpus, runtimes, warnings, tick):
     return lines
 
 
-def headline(results, cpus, tick):
-    """A few rows and the two-thread answer on libgomp, for the top-level README."""
-    rows = [results.configs[0]] + [results.find("libgomp", t, s) for t, s in
-                                   ((1, "default"), (2, "default"), (2, "passive"),
-                                    (2, "bind close"))]
-    return [*whole_process_table(results, rows), "", two_threads(results, "libgomp", tick), "",
-            growth(results, cpus)]
+def headline(results, tick):
+    """The two-thread answer on libgomp and, where libomp ran, why it starts a team of one so
+    slowly: for the top-level README."""
+    init = initialisation(results)
+    return [two_threads(results, "libgomp", tick), *["", init] * bool(init)]

@@ -24,6 +24,7 @@ class Paths:
         self.program = self.build_dir / "parallel_sum"
         self.serial = self.build_dir / "bench" / "parallel_sum_serial"
         self.timer = self.build_dir / "bench" / "libregion_timer.so"
+        self.early_init = self.build_dir / "bench" / "libearly_init.so"
         self.alt_runtime = self.build_dir / "alt-runtime"
 
 
@@ -49,7 +50,7 @@ def build(paths, log_path):
         raise BenchError(f"the build failed (cmake --workflow --preset bench "
                          f"{describe_exit(done.returncode)}); "
                          f"its output is in {log_path}")
-    for built in (paths.program, paths.serial, paths.timer):
+    for built in (paths.program, paths.serial, paths.timer, paths.early_init):
         if not built.exists():
             raise BenchError(f"the build did not make {built}")
 
@@ -68,10 +69,14 @@ def environment(config, paths, caller, timed):
            if not k.startswith(RUNTIME_VARIABLES) and k != "LD_PRELOAD"}
     env.update(config.variables)
     library_path = [str(paths.alt_runtime)] if config.runtime == "libomp" else []
+    # The benchmark's own libraries are named, not given as paths, and found through the
+    # library path: LD_PRELOAD splits a path that holds a space.
+    preload = [config.preload] if config.preload else []
     if timed:
-        # The interposer is named, not given as a path, and found through the library path:
-        # LD_PRELOAD splits a path that holds a space.
-        env.update(LD_PRELOAD=paths.timer.name, REGION_TIMER_FD=str(RECORD_FD))
+        preload.append(paths.timer.name)
+        env["REGION_TIMER_FD"] = str(RECORD_FD)
+    if preload:
+        env["LD_PRELOAD"] = " ".join(preload)
         library_path.insert(0, str(paths.timer.parent))
     library_path += [caller["LD_LIBRARY_PATH"]] if caller.get("LD_LIBRARY_PATH") else []
     if library_path:

@@ -60,7 +60,7 @@ class Failures(unittest.TestCase):
             printf '#!/bin/sh\\necho "sum = 499500.000000"\\n' > '{build}/bench/parallel_sum_serial'
             printf '#!/bin/sh\\n{program_body}\\n' > '{build}/parallel_sum'
             chmod +x '{build}/bench/parallel_sum_serial' '{build}/parallel_sum'
-            touch '{build}/bench/libregion_timer.so'
+            touch '{build}/bench/libregion_timer.so' '{build}/bench/libearly_init.so'
             """))
 
     def start(self, *args, path=None):

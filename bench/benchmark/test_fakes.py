@@ -22,33 +22,39 @@ def record_line(team, spawned, wall, timed=None):
     return " ".join(map(str, fields))
 
 
-def steady(serial=1.5e-3, parallel=1.6e-3):
-    """A wall(config, round, run) for fake_samples: the serial build and every other
-    configuration each at one level, with a little spread."""
+def distinct(serial=1.1e-3, step=0.07):
+    """A wall(config, round, run) for fake_samples in which no two configurations take the
+    same time: the serial build serial seconds, each later configuration (in the order they
+    are first asked for) step of that more than the one before. Each round is 1% slower than
+    the last, and every sixth run takes half as long again, so that no median is a mean."""
+    levels = {}
+
     def wall(config, r, i):
-        return (serial if config.serial else parallel) * (1 + 0.01 * ((r * 7 + i * 3) % 5))
+        level = levels.setdefault(config, serial * (1 + step * len(levels)))
+        return level * (1 + 0.01 * r) * (1.5 if i % 6 == 5 else 1)
     return wall
 
 
 def fake_samples(configs, wall, rounds=5, runs=6, timer_cost=1.05):
     """Runs of every configuration, with and without the timer: wall(config, round, run)
     gives the seconds of a run without it; a run with it takes timer_cost times as long, and
-    uses 0.9 of its time on a CPU; runs without it make 1 voluntary and 2 involuntary context
-    switches, runs with it 3 and 4."""
+    uses 0.9 of its time on a CPU. The n-th configuration's runs make n + 1 voluntary and
+    n + 1001 involuntary context switches without the timer, n + 2001 and n + 3001 with it."""
     samples, clock = [], 10**9
     for r in range(rounds):
         for i in range(runs):
-            for config in configs:
+            for n, config in enumerate(configs):
                 w = wall(config, r, i)
                 samples.append({"config": config, "timer": False, "round": r, "wall": w,
-                                "cpu": 0.9 * w, "nvcsw": 1, "nivcsw": 2, "phases": None})
+                                "cpu": 0.9 * w, "nvcsw": n + 1, "nivcsw": n + 1001,
+                                "phases": None})
                 if config.serial:
                     continue
                 ns = int(w * timer_cost * 1e9)
                 phases = records.parse(record_line(min(config.threads, 64), clock, ns / 1e9),
                                        clock, clock + ns)
                 samples.append({"config": config, "timer": True, "round": r, "wall": ns / 1e9,
-                                "cpu": 0.9 * ns / 1e9, "nvcsw": 3, "nivcsw": 4,
+                                "cpu": 0.9 * ns / 1e9, "nvcsw": n + 2001, "nivcsw": n + 3001,
                                 "phases": phases})
                 clock += ns + 1000
     return samples

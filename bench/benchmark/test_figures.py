@@ -20,9 +20,11 @@ class Figures(unittest.TestCase):
     def setUpClass(cls):
         # A full run's worth of runs on 2 CPUs, 10 rounds of 30, from 0.25 ms to 70 ms; each
         # runtime and setting grows at its own rate.
+        level = test_fakes.distinct(0.25e-3)
+
         def wall(config, r, i):
             rate = 30e-6 * (1 + (config.runtime == "libomp") + 0.5 * (config.setting == "passive"))
-            return test_fakes.steady(0.25e-3, 0.6e-3)(config, r, i) + rate * config.threads
+            return level(config, r, i) + rate * config.threads
 
         cls.samples, cls.results = test_fakes.fake_results(2, wall, rounds=10, runs=30)
         cls.svg = figures.draw(cls.results, 2)
@@ -33,7 +35,7 @@ class Figures(unittest.TestCase):
         (ax,) = fig.axes
         # One axes, so one scale; each bar ends where its row's phases add up.
         rows = dict(zip((t.get_text() for t in ax.get_yticklabels()), ax.get_yticks()))
-        self.assertEqual(len(rows), 9)
+        self.assertEqual(len(rows), 11)
         for name in ("libgomp T=2 passive", "libomp T=2 default"):
             ends = [p.get_x() + p.get_width() for p in ax.patches
                     if abs(p.get_y() + p.get_height() / 2 - rows[name]) < 1e-9]
@@ -65,10 +67,12 @@ class Figures(unittest.TestCase):
                     f"{runtime} T=1024 {setting}"].mean[0] * 1e3)
 
     def test_svg_files_are_small_and_stable(self):
-        self.assertEqual(sorted(self.svg), sorted(figures.FIGURE_NAMES))
+        self.assertEqual(sorted(self.svg), sorted(figures.FIGURES))
         for name, text in self.svg.items():
             with self.subTest(name):
                 self.assertTrue(text.lstrip().startswith("<?xml"))
+                # Each text drawn is preceded by a comment that holds it.
+                self.assertIn(f"<!-- {figures.FIGURES[name]} -->", text)
                 self.assertLess(len(text.encode()), 300_000)
         self.assertEqual(self.svg, figures.draw(self.results, 2))
 

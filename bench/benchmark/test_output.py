@@ -89,7 +89,7 @@ class Files(unittest.TestCase):
 
 class Csv(unittest.TestCase):
     def test_every_run_after_the_header_block(self):
-        samples, _ = test_fakes.fake_results(2, test_fakes.steady(), runtimes=("libgomp",))
+        samples, _ = test_fakes.fake_results(2, test_fakes.distinct(), runtimes=("libgomp",))
         text = output.runs_csv({"machine": "test machine"}, ["the machine was busy"], samples)
         head = [line for line in text.splitlines() if line.startswith("# ")]
         self.assertEqual(head, ["# machine: test machine", "# warning: the machine was busy"])

@@ -1,6 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""The tables and the sentences made from them, for a 1-CPU and a 32-CPU machine."""
+"""The tables and the sentences made from them, for a 1-CPU and a 32-CPU machine, on runs in
+which every configuration, phase and setting has numbers of its own."""
 
+import statistics
 import unittest
 
 from . import report, test_fakes
@@ -17,82 +19,151 @@ def row(lines, runtime, threads, setting):
     return next(cells(line) for line in lines if cells(line)[:3] == [runtime, threads, setting])
 
 
-def stall(config, r, i):
-    """Two threads under the default setting on libgomp take 8 ms, 30% of the runs 2.9 ms;
-    everything else about 1.6 ms, the serial build 1.5 ms."""
-    if (config.runtime, config.threads, config.setting) == ("libgomp", 2, "default"):
-        return 2.9e-3 if (r * 6 + i) % 10 < 3 else 8e-3
-    return test_fakes.steady()(config, r, i)
+def stall():
+    """Two threads under the default setting on libgomp take 8 ms, 30% of the runs 2 ms;
+    every other configuration its own time (test_fakes.distinct)."""
+    others = test_fakes.distinct()
+
+    def wall(config, r, i):
+        if (config.runtime, config.threads, config.setting) == ("libgomp", 2, "default"):
+            return 2e-3 if (r * 6 + i) % 10 < 3 else 8e-3
+        return others(config, r, i)
+    return wall
 
 
 class Tables(unittest.TestCase):
-    def test_one_and_thirty_two_cpus(self):
-        for cpus, sizes in ((1, ["1", "2", "4"]), (32, ["1", "2", "32", "128"])):
-            with self.subTest(cpus=cpus):
-                _, results = test_fakes.fake_results(cpus, test_fakes.steady())
-                lines = report.report(results, META, cpus, ["libgomp", "libomp"], [], None)
+    def test_one_and_thirty_two_cpus_and_libgomp_alone(self):
+        both = ("libgomp", "libomp")
+        for cpus, sizes, runtimes in ((1, ["1", "2", "4"], both),
+                                      (32, ["1", "2", "32", "128"], both),
+                                      (2, ["1", "2", "8"], ("libgomp",))):
+            with self.subTest(cpus=cpus, runtimes=runtimes):
+                _, results = test_fakes.fake_results(cpus, test_fakes.distinct(), runtimes)
+                lines = report.report(results, META, cpus, list(runtimes), [], None)
                 text = "\n".join(lines)
                 for table in (report.whole_process_table(results, results.configs),
                               report.phase_table(results, results.configs)):
                     self.assertEqual(len({len(cells(line)) for line in table}), 1,
                                      "every row has the header's columns")
                 rows = [cells(line) for line in lines if line.startswith("| lib")]
-                # Each table: every setting at the table's sizes, none of the sweep's.
-                self.assertEqual(len(rows), 2 * 2 * len(sizes) * 4)
+                # Each table: every setting at the table's sizes, none of the sweep's, and
+                # libomp's two conditions of a team of one.
+                self.assertEqual(len(rows), 2 * len(runtimes) * len(sizes) * 4 +
+                                 2 * 2 * ("libomp" in runtimes))
                 self.assertEqual(sorted({r[1] for r in rows}, key=int), sizes)
                 self.assertNotIn("Noise warning", text)
                 self.assertIn(f"beyond the {cpus} CPUs", text)
+                self.assertEqual("KMP_AFFINITY" in text, "libomp" in runtimes)
 
     def test_columns_hold_their_own_numbers(self):
-        # Runs without the timer use 0.9 of their time on a CPU and make 1 voluntary and 2
-        # involuntary context switches; runs with it take 1.25 times as long.
-        _, results = test_fakes.fake_results(2, stall, runtimes=("libgomp",), timer_cost=1.25)
+        samples, results = test_fakes.fake_results(2, stall(), runtimes=("libgomp",),
+                                                   timer_cost=1.25)
+        config = results.find("libgomp", 2, "default")
+        n = results.configs.index(config)
+        walls = [s["wall"] for s in samples if s["config"] == config and not s["timer"]]
+        serial = [s["wall"] for s in samples if s["config"].serial]
+        mean = 0.3 * 2e-3 + 0.7 * 8e-3
         whole = row(report.whole_process_table(results, results.configs), "libgomp", "2",
                     "default")
-        mean = 0.3 * 2.9e-3 + 0.7 * 8e-3
-        self.assertEqual(whole[4].split()[0], f"{mean * 1e3:.2f}")
-        serial = results.whole["serial build"].mean[0]
-        self.assertTrue(whole[5].startswith(f"{mean / serial:.2f} ["), whole[5])
-        self.assertEqual(whole[6:], ["70%", f"{0.9 * mean * 1e3:.2f}", "1.0", "2.0"])
+        self.assertEqual([whole[3], whole[4].split()[0]],
+                         [f"{statistics.median(walls) * 1e3:.2f}", f"{mean * 1e3:.2f}"])
+        self.assertTrue(whole[5].startswith(f"{mean / statistics.fmean(serial):.2f} ["), whole)
+        # Runs without the timer use 0.9 of their time on a CPU and make n + 1 voluntary and
+        # n + 1001 involuntary context switches.
+        self.assertEqual(whole[6:], ["70%", f"{0.9 * mean * 1e3:.2f}", f"{n + 1:.1f}",
+                                     f"{n + 1001:.1f}"])
+        # With the timer a run takes 1.25 times as long: start-up is 60% of it, the region 20%
+        # (two threads enter a half and a quarter into it and leave a tenth of it later), and
+        # after 20%.
+        timed = 1.25 * mean
         phases = row(report.phase_table(results, results.configs), "libgomp", "2", "default")
-        self.assertAlmostEqual(sum(float(c) for c in phases[3:8]), float(phases[8]), delta=5)
-        self.assertAlmostEqual(float(phases[8]) / float(phases[9]), 1.25, places=2)
+        expected = [0.6, 0.2 * 2 / 4, 0.2 / 10, 0.2 - 0.2 * (2 / 4 + 1 / 10), 0.2, 1, 1 / 1.25]
+        for cell, share in zip(phases[3:10], expected):
+            self.assertAlmostEqual(float(cell), share * timed * 1e6, delta=1, msg=phases)
         self.assertTrue(phases[10].startswith("+25% [+25%, +25%]"), phases[10])
 
 
 class Sentences(unittest.TestCase):
-    def test_two_threads(self):
-        _, results = test_fakes.fake_results(2, stall, runtimes=("libgomp",))
+    def test_two_threads_and_the_growth(self):
+        # libgomp stalls under the default setting (stall()), libomp does not.
+        _, results = test_fakes.fake_results(2, stall())
         phases = {s: results.phases[results.find("libgomp", 2, s).name]
                   for s in ("default", "passive", "bind close")}
         phases["one"] = results.phases[results.find("libgomp", 1, "default").name]
         body = phases["one"]["body"]
         added = {s: phases[s]["team_start"] - phases["one"]["team_start"] for s in
                  ("default", "passive", "bind close")}
-        passive = results.whole[results.find("libgomp", 2, "passive").name].mean[0]
-        with_tick = report.two_threads(results, "libgomp", (250, "/proc/config.gz"))
+        default, passive = (results.whole[results.find("libgomp", 2, s).name].mean[0]
+                            for s in ("default", "passive"))
+        tick = (250, "/proc/config.gz")
+        # The fake runs make n + 1 voluntary switches, the n-th configuration: not clearly
+        # fewer under the default setting than with passive waiting, so no explanation.
+        n = {s: results.configs.index(results.find("libgomp", 2, s)) for s in added}
+        self.assertTrue(report.two_threads(results, "libgomp", tick).endswith(
+            f"{n['passive'] + 1:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
+            f"columns)."))
+        for setting, switches in (("default", 1.2), ("passive", 3.9)):
+            results.usage[results.find("libgomp", 2, setting).name]["nvcsw"] = switches
+        stalled = report.two_threads(results, "libgomp", tick)
         expected = [f"body took {report.duration(body)} on one thread",
                     f"at most about {report.duration(body / 2)}",
                     f"added {report.duration(added['passive'])} to the team start with passive",
                     f"{report.duration(added['bind close'])} with bind close",
                     f"and {report.duration(added['default'])} under the default setting (this "
                     f"kernel's scheduler tick: 4.00 ms, CONFIG_HZ=250 in /proc/config.gz)",
-                    # Runs without the timer: 0.9 of the time on a CPU, 1 voluntary switch.
-                    "used 5.82 ms of CPU in 6.47 ms and made 1.0 voluntary",
-                    f"against {report.ms(0.9 * passive)} ms in {report.ms(passive)} ms and 1.0 "
-                    f"with passive waiting"]
+                    # Runs without the timer use 0.9 of their time on a CPU.
+                    f"used {report.ms(0.9 * default)} ms of CPU in {report.ms(default)} ms and "
+                    f"made 1.2 voluntary",
+                    f"against {report.ms(0.9 * passive)} ms in {report.ms(passive)} ms and "
+                    f"3.9 with passive waiting", "a thread that spins"]
         for part in expected:
-            self.assertIn(part, with_tick)
+            self.assertIn(part, stalled)
         without = report.two_threads(results, "libgomp", None)
         self.assertNotIn("tick", without)
         self.assertIn(f"{report.duration(added['default'])} under the default setting. ",
                       without)
-        headline = report.headline(results, 2, None)
-        self.assertEqual([cells(line)[:3] for line in headline[2:7]],
-                         [["-", "-", "serial build"], ["libgomp", "1", "default"],
-                          ["libgomp", "2", "default"], ["libgomp", "2", "passive"],
-                          ["libgomp", "2", "bind close"]])
-        self.assertIn(without, headline)
+        quick = report.two_threads(results, "libomp", tick)
+        self.assertTrue(quick.endswith(" under the default setting: not clearly more than with "
+                                       "passive waiting, so this run shows no stall."), quick)
+        self.assertNotIn("tick", quick)
+        self.assertEqual(report.headline(results, None)[0], without)
+        # The fitted cost of a thread, in µs, each beside its own runtime and setting.
+        fits = [f"{r} {s} " + report.interval(results.growth[r, s], report.us)
+                for r in ("libgomp", "libomp") for s in ("default", "passive")]
+        self.assertEqual(len(set(fits)), 4, fits)
+        self.assertIn(f"in µs [95% CI]: {'; '.join(fits)} (", report.growth(results, 2))
+
+    def test_what_libomp_spends_starting_a_team_of_one(self):
+        _, results = test_fakes.fake_results(2, test_fakes.distinct())
+
+        def given(runtime, setting, start, startup=1.24e-3, whole=2.52e-3, switches=2.6):
+            name = results.find(runtime, 1, setting).name
+            results.phases[name].update(team_start=start, startup=startup)
+            results.whole[name].mean = (whole, whole, whole)
+            results.usage[name]["nvcsw"] = switches
+
+        given("libgomp", "default", 3e-6)
+        given("libomp", "default", 1.15e-3)
+        given("libomp", "initialised early", 25e-6, startup=2.35e-3, whole=2.55e-3)
+        given("libomp", "affinity disabled", 0.8e-3, switches=1.0)
+        text = report.initialisation(results)
+        for part in ("On libomp a team of one took 1.15 ms to start, against 3 µs on libgomp.",
+                     "it took 25 µs, while start-up took 1.11 ms longer and the whole run 2.55 "
+                     "ms against 2.52 ms: the time goes to libomp initialising itself",
+                     "With KMP_AFFINITY=disabled a team of one took 800 µs to start, and the "
+                     "runs made 1.0 voluntary context switches against 2.6: 350 µs of it is "
+                     "affinity"):
+            self.assertIn(part, text)
+        self.assertEqual(report.headline(results, None)[1:], ["", text])
+        # Where the numbers do not show it, no explanation.
+        given("libomp", "initialised early", 1.0e-3, whole=2.55e-3)
+        given("libomp", "affinity disabled", 0.8e-3, switches=2.5)
+        text = report.initialisation(results)
+        self.assertIn("it took 1.00 ms, while", text)
+        self.assertIn(" against 2.52 ms. With KMP_AFFINITY", text)
+        self.assertTrue(text.endswith(" against 2.6."), text)
+        results.configs = [c for c in results.configs if c.runtime != "libomp"]
+        self.assertIsNone(report.initialisation(results))
 
 
 if __name__ == "__main__":

@@ -57,26 +57,34 @@ class RoundBootstrap(unittest.TestCase):
 
 class Growth(unittest.TestCase):
     def test_cost_per_thread_beyond_the_cpus(self):
-        # Beyond the 4 CPUs each thread costs 30 µs on libgomp and 80 µs on libomp, 50 µs
-        # more under passive; below them a thread costs 1 ms, which must not enter the fit.
-        # Each round is offset by up to 0.4 ms, and runs spread by up to 2% within it.
+        # Below the 4 CPUs a thread costs 1 ms, which must not enter the fit. Beyond them each
+        # thread costs 30 µs on libgomp and 80 µs on libomp, 50 µs more under passive, and the
+        # first one a stall of 200 threads' worth, which the fit from the CPU count sees. The
+        # rounds' costs differ by up to 4%, and every sixth run takes half as long again, so
+        # the means are 13/12 of the medians.
         per_thread = {("libgomp", "default"): 30e-6, ("libgomp", "passive"): 80e-6,
                       ("libomp", "default"): 80e-6, ("libomp", "passive"): 130e-6}
 
+        def level(config, slope, r=2):
+            beyond = (200 + config.threads - 4) * slope if config.threads > 4 else 0
+            return min(config.threads, 4) * 1e-3 + beyond * (1 + 0.02 * (r % 5 - 2))
+
         def wall(config, r, i):
-            if config.serial:
-                return 1e-3
             slope = per_thread.get((config.runtime, config.setting), 0)
-            below = min(config.threads, 4) * 1e-3
-            spread = 1 + 0.02 * ((r * 5 + i * 3 + config.threads) % 7 - 3) / 3
-            return (below + slope * max(config.threads - 4, 0)) * spread + 1e-4 * (r % 5)
+            return (1e-3 if config.serial else level(config, slope, r)) * (
+                1.5 if i % 6 == 5 else 1)
 
         _, results = test_fakes.fake_results(4, wall)
         self.assertEqual(set(results.growth), set(per_thread))
-        for key, expected in per_thread.items():
-            value, low, high = results.growth[key]
-            with self.subTest(key):
-                self.assertAlmostEqual(value, expected, delta=0.02 * expected)
+        for (runtime, setting), slope in per_thread.items():
+            sizes = [4, 8, 16, 32, 64, 128, 256, 512, 1024]
+            means = [13 / 12 * level(results.find(runtime, t, setting), slope) for t in sizes]
+            x, y = statistics.fmean(sizes), statistics.fmean(means)
+            expected = (sum((t - x) * (m - y) for t, m in zip(sizes, means)) /
+                        sum((t - x) ** 2 for t in sizes))
+            value, low, high = results.growth[runtime, setting]
+            with self.subTest((runtime, setting)):
+                self.assertAlmostEqual(value, expected, delta=1e-3 * expected)
                 self.assertLess(low, value)
                 self.assertGreater(high, value)
                 self.assertLess(high - low, 0.1 * expected)
