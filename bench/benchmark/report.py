@@ -94,7 +94,7 @@ def two_threads(results, runtime, tick):
              f"in {ms(default['wall'])} ms and made {default['nvcsw']:.1f} voluntary context "
              f"switches, against {ms(passive['cpu'])} ms in {ms(passive['wall'])} ms and "
              f"{passive['nvcsw']:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
-             f"columns)")
+             f"columns of the whole-process table in bench/README.md)")
     if not clearly_above(passive["nvcsw"], default["nvcsw"]):
         return text + "."
     return text + (": a thread that spins while it waits keeps its CPU busy and gives it up "

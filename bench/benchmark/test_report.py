@@ -101,7 +101,7 @@ class Sentences(unittest.TestCase):
         n = {s: results.configs.index(results.find("libgomp", 2, s)) for s in added}
         self.assertTrue(report.two_threads(results, "libgomp", tick).endswith(
             f"{n['passive'] + 1:.1f} with passive waiting (the *CPU ms* and *voluntary cs* "
-            f"columns)."))
+            f"columns of the whole-process table in bench/README.md)."))
         for setting, switches in (("default", 1.2), ("passive", 3.9)):
             results.usage[results.find("libgomp", 2, setting).name]["nvcsw"] = switches
         stalled = report.two_threads(results, "libgomp", tick)
