@@ -37,6 +37,85 @@ function(fail message)
     message(SEND_ERROR "${where}: ${message}")
 endfunction()
 
+# claim_schedule(TEXT N_Q N_R FIRST OFFSET PLUS): a sentence that says that, with
+# q = N_Q / T and r = N_R mod T, threads FIRST to r - OFFSET take q + PLUS
+# iterations and the others q; checked for every team size of ROWS.
+function(claim_schedule text n_q n_r first offset plus)
+    string(REGEX MATCHALL "[0-9]+:" teams "${ROWS}")
+    list(REMOVE_DUPLICATES teams)
+    foreach(team IN LISTS teams)
+        string(REPLACE ":" "" team "${team}")
+        math(EXPR q "${n_q} / ${team}")
+        math(EXPR last "${n_r} % ${team} - ${offset}")
+        math(EXPR last_thread "${team} - 1")
+        foreach(thread RANGE ${last_thread})
+            set(size ${q})
+            if(NOT thread LESS first AND NOT thread GREATER last)
+                math(EXPR size "${q} + ${plus}")
+            endif()
+            static_block(${team} ${thread} block)
+            list(GET block 1 expected)
+            if(NOT size EQUAL expected)
+                fail("\"${text}\" gives thread ${thread} of ${team} ${size} iterations; "
+                     "the static schedule gives it ${expected}")
+                return()
+            endif()
+        endforeach()
+    endforeach()
+endfunction()
+
+# prose_numbers(TEXT): checks the sentences that state the schedule, then
+# fails on any number left that is not the loop's size, its total, a range of
+# its iterations, a printed line, an exit status of 0 or 1, a team size given as
+# T = N, a setting (NAME=N), arithmetic checked above, or a name (x86-64,
+# IEEE 754, GCC 12).
+function(prose_numbers text)
+    set(schedule "let q be ([0-9]+) divided by T, rounded down, and r the remainder: threads "
+                 "([0-9]+) to r − ([0-9]+) take q \\+ ([0-9]+) iterations each and the others "
+                 "take q")
+    string(JOIN "" schedule ${schedule})
+    while(text MATCHES "${schedule}")
+        claim_schedule("${CMAKE_MATCH_0}" ${CMAKE_MATCH_1} ${CMAKE_MATCH_1} ${CMAKE_MATCH_2}
+                       ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
+        string(REPLACE "${CMAKE_MATCH_0}" " " text "${text}")
+    endwhile()
+    set(schedule "the first ([0-9]+) mod T threads take ([0-9]+)/T \\+ ([0-9]+) consecutive "
+                 "iterations each and the others ([0-9]+)/T")
+    string(JOIN "" schedule ${schedule})
+    while(text MATCHES "${schedule}")
+        if(NOT CMAKE_MATCH_2 EQUAL CMAKE_MATCH_4)
+            fail("\"${CMAKE_MATCH_0}\" divides by two sizes of loop")
+        endif()
+        claim_schedule("${CMAKE_MATCH_0}" ${CMAKE_MATCH_2} ${CMAKE_MATCH_1} 0 1 ${CMAKE_MATCH_3})
+        string(REPLACE "${CMAKE_MATCH_0}" " " text "${text}")
+    endwhile()
+    # "For T = 3, 1000 / 3 = 333 and 1000 mod 3 = 1": the team of the sentence.
+    set(example "T = ([0-9]+), ([0-9]+) / ([0-9]+) = [0-9]+ and ([0-9]+) mod ([0-9]+) = [0-9]+")
+    string(REGEX MATCHALL "${example}" examples "${text}")
+    foreach(found IN LISTS examples)
+        string(REGEX MATCH "${example}" _ "${found}")
+        if(NOT CMAKE_MATCH_1 EQUAL CMAKE_MATCH_3 OR NOT CMAKE_MATCH_1 EQUAL CMAKE_MATCH_5
+           OR NOT CMAKE_MATCH_2 EQUAL 1000 OR NOT CMAKE_MATCH_4 EQUAL 1000)
+            fail("\"${found}\" is not the arithmetic of a team of ${CMAKE_MATCH_1}")
+        endif()
+    endforeach()
+    # Single precision holds every whole number up to 2^24, and no further.
+    string(REGEX REPLACE "[0-9]+ (/|mod) [0-9]+ = [0-9]+|2\\^24( = [0-9]+)?" " "
+           text "${text}")
+    string(REGEX REPLACE "T = [0-9]+|([A-Z_]+|Ns) ?=[0-9]+|ulimit -u [0-9]+|x86-64|IEEE 754|GCC 12"
+           " " text "${text}")
+    string(REGEX REPLACE "0( …| to|, 1, \\.\\.\\.,|–) 999|sum = [0-9]+\\.0+" " " text "${text}")
+    # The program's exit statuses, which the output.* and write_error.* cases check.
+    string(REGEX REPLACE "(status( is)?|exits|\\.It) [01]([^0-9]|$)" " " text "${text}")
+    string(REGEX MATCHALL "[0-9]+" numbers "${text}")
+    list(REMOVE_ITEM numbers 1000 ${total})
+    if(numbers)
+        list(JOIN numbers ", " numbers)
+        fail("${numbers}: no rule checks these numbers; write them in words, or check them in "
+             "check_doc_numbers.cmake")
+    endif()
+endfunction()
+
 set(blocks_header "T;thread;iterations;count;partial sum")
 set(swaps_header "T;thread;reads;partial;swaps in;finds;outcome")
 foreach(file IN ITEMS "${DOC}" "${README}")
@@ -44,6 +123,8 @@ foreach(file IN ITEMS "${DOC}" "${README}")
     set(table "")
     set(block_rows 0)
     set(rows_seen "")
+    set(paragraph "")
+    list(LENGTH lines line_count)
     set(spy "")
     set(in_code FALSE)
     set(number 0)
@@ -231,6 +312,17 @@ foreach(file IN ITEMS "${DOC}" "${README}")
             endif()
         endforeach()
 
+        # The document's prose, a paragraph at a time, without code spans and
+        # link targets; code blocks and tables are checked above.
+        if(file STREQUAL DOC AND NOT in_code AND NOT line MATCHES "^(```| *\\|)")
+            string(APPEND paragraph " ${line}")
+            if(line STREQUAL "" OR number EQUAL line_count)
+                string(REGEX REPLACE "`[^`]*`|\\]\\([^)]*\\)| #+ " " " paragraph "${paragraph}")
+                prose_numbers("${paragraph}")
+                set(paragraph "")
+            endif()
+        endif()
+
         # What the program prints.
         if(line MATCHES "SPY_TEAM_SIZE=([0-9]+) SPY_THREAD_NUM=([0-9]+)")
             static_block(${CMAKE_MATCH_1} ${CMAKE_MATCH_2} spy)
@@ -257,109 +349,6 @@ foreach(file IN ITEMS "${DOC}" "${README}")
                 fail("the table of blocks has no row for T = ${row}, which the tests cover")
             endif()
         endforeach()
-    endif()
-endforeach()
-
-# claim_schedule(TEXT N_Q N_R FIRST OFFSET PLUS): a sentence that says that, with
-# q = N_Q / T and r = N_R mod T, threads FIRST to r - OFFSET take q + PLUS
-# iterations and the others q; checked for every team size of ROWS.
-function(claim_schedule text n_q n_r first offset plus)
-    string(REGEX MATCHALL "[0-9]+:" teams "${ROWS}")
-    list(REMOVE_DUPLICATES teams)
-    foreach(team IN LISTS teams)
-        string(REPLACE ":" "" team "${team}")
-        math(EXPR q "${n_q} / ${team}")
-        math(EXPR last "${n_r} % ${team} - ${offset}")
-        math(EXPR last_thread "${team} - 1")
-        foreach(thread RANGE ${last_thread})
-            set(size ${q})
-            if(NOT thread LESS first AND NOT thread GREATER last)
-                math(EXPR size "${q} + ${plus}")
-            endif()
-            static_block(${team} ${thread} block)
-            list(GET block 1 expected)
-            if(NOT size EQUAL expected)
-                fail("\"${text}\" gives thread ${thread} of ${team} ${size} iterations; "
-                     "the static schedule gives it ${expected}")
-                return()
-            endif()
-        endforeach()
-    endforeach()
-endfunction()
-
-# prose_numbers(TEXT): checks the sentences that state the schedule, then
-# fails on any number left that is not the loop's size, its total, a range of
-# its iterations, a printed line, an exit status of 0 or 1, a team size given as
-# T = N, a setting (NAME=N), arithmetic checked above, or a name (x86-64,
-# IEEE 754, GCC 12).
-function(prose_numbers text)
-    set(schedule "let q be ([0-9]+) divided by T, rounded down, and r the remainder: threads "
-                 "([0-9]+) to r − ([0-9]+) take q \\+ ([0-9]+) iterations each and the others "
-                 "take q")
-    string(JOIN "" schedule ${schedule})
-    while(text MATCHES "${schedule}")
-        claim_schedule("${CMAKE_MATCH_0}" ${CMAKE_MATCH_1} ${CMAKE_MATCH_1} ${CMAKE_MATCH_2}
-                       ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
-        string(REPLACE "${CMAKE_MATCH_0}" " " text "${text}")
-    endwhile()
-    set(schedule "the first ([0-9]+) mod T threads take ([0-9]+)/T \\+ ([0-9]+) consecutive "
-                 "iterations each and the others ([0-9]+)/T")
-    string(JOIN "" schedule ${schedule})
-    while(text MATCHES "${schedule}")
-        if(NOT CMAKE_MATCH_2 EQUAL CMAKE_MATCH_4)
-            fail("\"${CMAKE_MATCH_0}\" divides by two sizes of loop")
-        endif()
-        claim_schedule("${CMAKE_MATCH_0}" ${CMAKE_MATCH_2} ${CMAKE_MATCH_1} 0 1 ${CMAKE_MATCH_3})
-        string(REPLACE "${CMAKE_MATCH_0}" " " text "${text}")
-    endwhile()
-    # "For T = 3, 1000 / 3 = 333 and 1000 mod 3 = 1": the team of the sentence.
-    set(example "T = ([0-9]+), ([0-9]+) / ([0-9]+) = [0-9]+ and ([0-9]+) mod ([0-9]+) = [0-9]+")
-    string(REGEX MATCHALL "${example}" examples "${text}")
-    foreach(found IN LISTS examples)
-        string(REGEX MATCH "${example}" _ "${found}")
-        if(NOT CMAKE_MATCH_1 EQUAL CMAKE_MATCH_3 OR NOT CMAKE_MATCH_1 EQUAL CMAKE_MATCH_5
-           OR NOT CMAKE_MATCH_2 EQUAL 1000 OR NOT CMAKE_MATCH_4 EQUAL 1000)
-            fail("\"${found}\" is not the arithmetic of a team of ${CMAKE_MATCH_1}")
-        endif()
-    endforeach()
-    # Single precision holds every whole number up to 2^24, and no further.
-    string(REGEX REPLACE "[0-9]+ (/|mod) [0-9]+ = [0-9]+|2\\^24( = [0-9]+)?" " "
-           text "${text}")
-    string(REGEX REPLACE "T = [0-9]+|([A-Z_]+|Ns) ?=[0-9]+|ulimit -u [0-9]+|x86-64|IEEE 754|GCC 12"
-           " " text "${text}")
-    string(REGEX REPLACE "0( …| to|, 1, \\.\\.\\.,|–) 999|sum = [0-9]+\\.0+" " " text "${text}")
-    # The program's exit statuses, which the output.* and write_error.* cases check.
-    string(REGEX REPLACE "(status( is)?|exits|\\.It) [01]([^0-9]|$)" " " text "${text}")
-    string(REGEX MATCHALL "[0-9]+" numbers "${text}")
-    list(REMOVE_ITEM numbers 1000 ${total})
-    if(numbers)
-        list(JOIN numbers ", " numbers)
-        fail("${numbers}: no rule checks these numbers; write them in words, or check them in "
-             "check_doc_numbers.cmake")
-    endif()
-endfunction()
-
-# The document's prose: its paragraphs outside code blocks and the tables
-# checked above, without code spans and link targets.
-file(STRINGS "${DOC}" lines ENCODING UTF-8)
-set(where "${DOC}")
-set(in_code FALSE)
-set(paragraph "")
-foreach(line IN LISTS lines ITEMS "")
-    if(line MATCHES "^```")
-        if(in_code)
-            set(in_code FALSE)
-        else()
-            set(in_code TRUE)
-        endif()
-    elseif(in_code OR line MATCHES "^ *\\|")
-        # checked above
-    elseif(line STREQUAL "")
-        string(REGEX REPLACE "`[^`]*`|\\]\\([^)]*\\)|^#+ " " " paragraph "${paragraph}")
-        prose_numbers("${paragraph}")
-        set(paragraph "")
-    else()
-        string(APPEND paragraph " ${line}")
     endif()
 endforeach()
 
