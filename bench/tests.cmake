@@ -17,8 +17,8 @@ foreach(module stats records running report output figures errors)
         execute_process(COMMAND ${PARALLEL_SUM_BENCH_PYTHON} -c "import matplotlib"
                         RESULT_VARIABLE no_matplotlib OUTPUT_QUIET ERROR_QUIET)
         if(no_matplotlib)
-            set(skip "matplotlib not found for ${PARALLEL_SUM_BENCH_PYTHON} "
-                     "(Debian package python3-matplotlib)")
+            string(CONCAT skip "matplotlib not found for ${PARALLEL_SUM_BENCH_PYTHON} "
+                               "(Debian package python3-matplotlib)")
         endif()
     endif()
     if(skip)
