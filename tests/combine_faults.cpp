@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: MIT
 
 // The program's region written out by hand, with one fault planted, for the
-// cases that show count_combines.py rejects a wrong combine. Each build
-// defines one of:
+// cases that show count_combines.py rejects a wrong combine. COMBINE_FAULT
+// names the fault:
 //
-//   FAULT_TWICE           each thread adds its block into the total in two halves
-//   FAULT_EACH_ITERATION  every iteration is added into the total atomically
-//   FAULT_PLAIN_STORE     each thread adds its partial with a plain load and store
-//   FAULT_EXTRA_THREAD    the region asks for one thread more than the default team
-//   FAULT_OFF_BY_ONE      thread 1's block starts one iteration late
+//   twice           each thread adds its block into the total in two halves
+//   each_iteration  every iteration is added into the total atomically
+//   plain_store     each thread adds its partial with a plain load and store
+//   extra_thread    the region asks for one thread more than the default team
+//   off_by_one      thread 1's block starts one iteration late
 //
-// With none defined it is a correct program, which the count accepts.
+// Unset, it is a correct program, which the count accepts.
 
 #include <omp.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 
 namespace {
 
@@ -31,13 +33,13 @@ float block_sum(int first, int end) {
 }  // namespace
 
 int main() {
+    const char* chosen = std::getenv("COMBINE_FAULT");  // NOLINT(concurrency-mt-unsafe)
+    const std::string_view fault = chosen == nullptr ? "" : chosen;
+    const int extra_thread = fault == "extra_thread" ? 1 : 0;
     float sum = 0.0F;
 
-#if defined(FAULT_EXTRA_THREAD)
-#pragma omp parallel default(none) shared(sum) num_threads(omp_get_max_threads() + 1)
-#else
-#pragma omp parallel default(none) shared(sum)
-#endif
+#pragma omp parallel default(none) shared(sum, fault) \
+    num_threads(omp_get_max_threads() + extra_thread)
     {
         // Thread t's block of the static schedule: the first n mod T threads
         // take one iteration more than the others.
@@ -46,28 +48,24 @@ int main() {
         const int extra = n % team;
         const int first = thread * (n / team) + (thread < extra ? thread : extra);
         const int end = first + n / team + (thread < extra ? 1 : 0);
-#if defined(FAULT_OFF_BY_ONE)
-        const int start = thread == 1 ? first + 1 : first;
-#else
-        const int start = first;
-#endif
-#if defined(FAULT_TWICE)
-        const int middle = (start + end) / 2;
+        const int start = fault == "off_by_one" && thread == 1 ? first + 1 : first;
+        if (fault == "twice") {
+            const int middle = (start + end) / 2;
 #pragma omp atomic
-        sum += block_sum(start, middle);
+            sum += block_sum(start, middle);
 #pragma omp atomic
-        sum += block_sum(middle, end);
-#elif defined(FAULT_EACH_ITERATION)
-        for (int i = start; i < end; ++i) {
+            sum += block_sum(middle, end);
+        } else if (fault == "each_iteration") {
+            for (int i = start; i < end; ++i) {
 #pragma omp atomic
-            sum += block_sum(i, i + 1);
+                sum += block_sum(i, i + 1);
+            }
+        } else if (fault == "plain_store") {
+            sum += block_sum(start, end);
+        } else {
+#pragma omp atomic
+            sum += block_sum(start, end);
         }
-#elif defined(FAULT_PLAIN_STORE)
-        sum += block_sum(start, end);
-#else
-#pragma omp atomic
-        sum += block_sum(start, end);
-#endif
     }
 
     std::printf("sum = %f\n", static_cast<double>(sum));
