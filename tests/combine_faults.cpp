@@ -35,11 +35,10 @@ float block_sum(int first, int end) {
 int main() {
     const char* chosen = std::getenv("COMBINE_FAULT");  // NOLINT(concurrency-mt-unsafe)
     const std::string_view fault = chosen == nullptr ? "" : chosen;
-    const int extra_thread = fault == "extra_thread" ? 1 : 0;
     float sum = 0.0F;
 
 #pragma omp parallel default(none) shared(sum, fault) \
-    num_threads(omp_get_max_threads() + extra_thread)
+    num_threads(omp_get_max_threads() + (fault == "extra_thread" ? 1 : 0))
     {
         // Thread t's block of the static schedule: the first n mod T threads
         // take one iteration more than the others.
