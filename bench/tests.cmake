@@ -9,6 +9,7 @@ set(PARALLEL_SUM_BENCH_PYTHON /usr/bin/python3 CACHE FILEPATH
 set(bench_skip "")
 if(NOT EXISTS "${PARALLEL_SUM_BENCH_PYTHON}")
     set(bench_skip "${PARALLEL_SUM_BENCH_PYTHON} not found (Debian package python3)")
+    skipped_group("bench.*" "${bench_skip}")
 endif()
 foreach(module stats records running report output figures errors)
     set(name bench.${module})
@@ -19,11 +20,11 @@ foreach(module stats records running report output figures errors)
         if(no_matplotlib)
             string(CONCAT skip "matplotlib not found for ${PARALLEL_SUM_BENCH_PYTHON} "
                                "(Debian package python3-matplotlib)")
+            skipped_group(${name} "${skip}")
         endif()
     endif()
     if(skip)
-        add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${skip}")
-        set_tests_properties(${name} PROPERTIES SKIP_REGULAR_EXPRESSION "^skipped: ")
+        skipped_case(${name} "${skip}")
     else()
         add_test(NAME ${name}
                  COMMAND ${PARALLEL_SUM_BENCH_PYTHON} -B -m unittest -v benchmark.test_${module}
