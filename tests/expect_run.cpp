@@ -7,6 +7,8 @@
 //   expect_run [options] -- PROGRAM [ARGS...]
 //
 //   --env NAME=VALUE   add to the child's environment (repeatable)
+//   --preload LIBRARY  preload the library (a path, which must exist) into the
+//                      child, by name, its directory first on the library path
 //   --clear-env        start the child with an empty environment
 //   --exec             run the program once in place of expect_run, with the
 //                      environment below, and check nothing: the exit status
@@ -22,14 +24,17 @@
 //   --err LINE         expected standard error line (repeatable; default none)
 //   --err-allow PREFIX tolerate standard error lines that start with PREFIX,
 //                      and the empty line just before each, if there is one
+//                      (repeatable)
 //   --err-require PREFIX
 //                      at least one standard error line must start with PREFIX;
 //                      such lines are then tolerated like --err-allow's
+//                      (repeatable: each must be found)
 //   --repeat N         run N times (N at least 1); every run must pass
 //
 // Unless --clear-env is given the child inherits this process's environment,
-// without the runtime settings a caller may have exported (see
-// runtime_setting()), so that a case sees only the settings it names itself.
+// without the runtime settings a caller may have exported (runtime-settings.txt,
+// compiled in as RUNTIME_SETTINGS), so that a case sees only the settings it
+// names itself.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -60,8 +65,8 @@ struct Options {
     int signal = 0;
     std::string out;
     std::string err;
-    std::string err_allow;
-    std::string err_require;
+    std::vector<std::string> err_allow;
+    std::vector<std::string> err_require;
     long repeat = 1;
     std::vector<char*> argv;
 };
@@ -112,6 +117,16 @@ Options parse(int argc, char** argv) {
         const std::string text = value;
         if (flag == "--env") {
             opt.env.push_back(text);
+        } else if (flag == "--preload") {
+            // LD_PRELOAD splits on spaces, so the library goes in by its name
+            // alone, found through its directory put first on the library path.
+            if (access(value, R_OK) != 0) {
+                die(("cannot preload " + text).c_str());
+            }
+            const size_t slash = text.rfind('/');
+            opt.env.push_back("LD_PRELOAD=" + text.substr(slash + 1));
+            opt.env.push_back("LD_LIBRARY_PATH=" +
+                              (slash == std::string::npos ? "." : text.substr(0, slash)));
         } else if (flag == "--stdin" && text == "closed") {
             opt.close_stdin = true;
         } else if (flag == "--stdout") {
@@ -130,9 +145,9 @@ Options parse(int argc, char** argv) {
         } else if (flag == "--err") {
             opt.err += text + "\n";
         } else if (flag == "--err-allow") {
-            opt.err_allow = text;
+            opt.err_allow.push_back(text);
         } else if (flag == "--err-require") {
-            opt.err_require = text;
+            opt.err_require.push_back(text);
         } else if (flag == "--repeat") {
             opt.repeat = to_number(value, 1);
         } else {
@@ -151,36 +166,46 @@ std::string name_of(const std::string& var) {
     return var.substr(0, var.find('='));
 }
 
-// Whether a variable can change how an OpenMP runtime behaves or what it
-// prints: libgomp's and LLVM's settings, the OpenACC settings libgomp reads,
-// the settings of LLVM's race-detection tool, the test interposer's settings,
-// and LD_PRELOAD, which can put anything in front of the runtime. People who
-// run OpenMP programs often export some of these in their shell profiles; a
-// case must not depend on them. LD_LIBRARY_PATH is not one of them: a
-// toolchain loaded from an environment module finds its own libgomp through it.
+// Whether a variable is one of the runtime settings no case inherits: a name of
+// RUNTIME_SETTINGS, or one starting with a prefix there written with a final *.
 bool runtime_setting(const std::string& name) {
-    const char* prefixes[] = {"OMP_", "GOMP_", "KMP_", "LIBOMP_", "ACC_", "ARCHER_", "SPY_"};
-    return name == "LD_PRELOAD" ||
-           std::any_of(std::begin(prefixes), std::end(prefixes),
-                       [&name](const char* prefix) { return name.rfind(prefix, 0) == 0; });
+    const std::string settings = RUNTIME_SETTINGS;
+    size_t start = 0;
+    while (start < settings.size()) {
+        const size_t end = std::min(settings.find(' ', start), settings.size());
+        const std::string entry = settings.substr(start, end - start);
+        const bool prefix = entry.back() == '*';
+        if (prefix ? name.rfind(entry.substr(0, entry.size() - 1), 0) == 0 : name == entry) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
 }
 
 // The case's own settings, then the inherited environment without the runtime
 // settings and without what the case sets itself (getenv() takes the first of
-// two entries with one name). A library path the case sets goes in front of
-// the inherited one rather than in its place.
+// two entries with one name). The library directories a case names go in front
+// of the inherited library path, in the order given, rather than in its place.
 std::vector<std::string> child_environment(const Options& opt) {
-    std::vector<std::string> env = opt.env;
-    if (opt.clear_env) {
-        return env;
-    }
-    const char* library_path = std::getenv("LD_LIBRARY_PATH");  // NOLINT(concurrency-mt-unsafe)
-    for (std::string& own : env) {
-        if (name_of(own) == "LD_LIBRARY_PATH" && library_path != nullptr && *library_path != '\0') {
-            own += std::string(":") + library_path;
+    const std::string path_name = "LD_LIBRARY_PATH";
+    std::vector<std::string> env;
+    std::string path;
+    for (const std::string& own : opt.env) {
+        if (name_of(own) == path_name) {
+            path += (path.empty() ? "" : ":") + own.substr(path_name.size() + 1);
+        } else {
+            env.push_back(own);
         }
     }
-    for (char** entry = environ; *entry != nullptr; ++entry) {
+    const char* inherited = std::getenv(path_name.c_str());  // NOLINT(concurrency-mt-unsafe)
+    if (!opt.clear_env && inherited != nullptr && *inherited != '\0' && !path.empty()) {
+        path += std::string(":") + inherited;
+    }
+    if (!path.empty()) {
+        env.push_back(path_name + "=" + path);
+    }
+    for (char** entry = environ; !opt.clear_env && *entry != nullptr; ++entry) {
         const std::string var = *entry;
         const std::string name = name_of(var);
         const bool set_by_case =
@@ -317,9 +342,6 @@ Outcome run_once(const Options& opt, char** envp) {
 // starts each message with a newline, so an empty line just before an allowed
 // line goes with it.
 std::string without_allowed_lines(const std::string& text, const std::string& prefix) {
-    if (prefix.empty()) {
-        return text;
-    }
     std::string kept;
     size_t start = 0;
     while (start < text.size()) {
@@ -373,13 +395,20 @@ bool check(const Options& opt, const Outcome& got, long run) {
         show("expected", opt.out);
         show("got     ", got.out);
     }
-    const std::string required_removed = without_allowed_lines(got.err, opt.err_require);
-    if (!opt.err_require.empty() && required_removed == got.err) {
-        ok = false;
-        std::fprintf(stderr, "run %ld: no standard error line starts with \"%s\"\n", run,
-                     opt.err_require.c_str());
+    std::string rest = got.err;
+    for (const std::string& prefix : opt.err_require) {
+        const std::string removed = without_allowed_lines(rest, prefix);
+        if (removed == rest) {
+            ok = false;
+            std::fprintf(stderr, "run %ld: no standard error line starts with \"%s\"\n", run,
+                         prefix.c_str());
+        }
+        rest = removed;
     }
-    if (without_allowed_lines(required_removed, opt.err_allow) != opt.err) {
+    for (const std::string& prefix : opt.err_allow) {
+        rest = without_allowed_lines(rest, prefix);
+    }
+    if (rest != opt.err) {
         ok = false;
         std::fprintf(stderr, "run %ld: standard error differs\n", run);
         show("expected", opt.err);

@@ -112,8 +112,27 @@ extern "C" int omp_get_thread_num() {
                                 : next_definition<query_fn>("omp_get_thread_num")();
 }
 
+namespace {
+
+// The program's region, run by each member of the team, which counts itself.
+struct Region {
+    void (*body)(void*);
+    void* data;
+    std::atomic<int> members;
+};
+
+void counted(void* region) {
+    auto* const r = static_cast<Region*>(region);
+    r->members.fetch_add(1);
+    r->body(r->data);
+}
+
+}  // namespace
+
 extern "C" void GOMP_parallel(void (*body)(void*), void* data, unsigned num_threads,
                               unsigned flags) {
     std::fprintf(stderr, "GOMP_parallel num_threads=%u flags=%u\n", num_threads, flags);
-    next_definition<parallel_fn>("GOMP_parallel")(body, data, num_threads, flags);
+    Region region{body, data, {0}};
+    next_definition<parallel_fn>("GOMP_parallel")(counted, &region, num_threads, flags);
+    std::fprintf(stderr, "team of %d thread(s)\n", region.members.load());
 }
