@@ -10,5 +10,5 @@ foreach(module stats records running report output figures errors)
     endif()
     suite_case(bench.${module} NEEDS ${needs} LABELS bench PROPERTIES TIMEOUT 120
                    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}
-               COMMAND ${PARALLEL_SUM_PYTHON} -B -m unittest -v benchmark.test_${module})
+               COMMAND ${python} -m unittest -v benchmark.test_${module})
 endforeach()
