@@ -22,13 +22,18 @@ if(PARALLEL_SUM_COVERAGE)
             set(update single)
         endif()
         target_compile_options(${target} PRIVATE --coverage -fprofile-update=${update})
+        target_compile_definitions(${target} PRIVATE PARALLEL_SUM_COVERAGE)
         target_link_options(${target} PRIVATE --coverage)
+        # Counts of an earlier build would not match the new one.
+        add_custom_command(TARGET ${target} POST_BUILD
+                           COMMAND find ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/${target}.dir
+                                   -name *.gcda -delete)
     endforeach()
     add_custom_target(coverage
         COMMAND gcovr --root ${PROJECT_SOURCE_DIR} --filter ${CMAKE_CURRENT_SOURCE_DIR}/
                       --branches --exclude-unreachable-branches --exclude-throw-branches
                       ${PROJECT_BINARY_DIR}
-        COMMAND ${PARALLEL_SUM_PYTHON} -m coverage combine --keep --quiet
+        COMMAND ${PARALLEL_SUM_PYTHON} -m coverage combine --quiet
                 --data-file=${coverage_data} ${CMAKE_BINARY_DIR}/coverage
         COMMAND ${PARALLEL_SUM_PYTHON} -m coverage report --data-file=${coverage_data}
                 --show-missing --include=${PROJECT_SOURCE_DIR}/tests/*,${PROJECT_SOURCE_DIR}/bench/*

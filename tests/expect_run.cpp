@@ -51,6 +51,8 @@
 #include <string>
 #include <vector>
 
+#include "save_coverage.hpp"
+
 namespace {
 
 enum class OutMode { pipe, closed, full, broken, gone, hungup };
@@ -82,6 +84,9 @@ struct Outcome {
     std::exit(2);
 }
 
+// The system's own failures (a pipe, a fork, a poll, a pseudo-terminal or
+// /dev/full that cannot be had, a wait interrupted) end here; no case can
+// provoke them, so the coverage report shows those decisions taken one way.
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "expect_run: %s: %s\n", what, std::strerror(errno));
     std::exit(2);
@@ -313,6 +318,7 @@ Outcome run_once(const Options& opt, char** envp) {
             }
         }
         dup2(err_pipe[1], STDERR_FILENO);
+        save_coverage();
         execve(opt.argv[0], opt.argv.data(), envp);
         const char message[] = "expect_run: cannot execute the program\n";
         const ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
@@ -433,6 +439,7 @@ int main(int argc, char** argv) {
     std::transform(env.begin(), env.end(), envp.begin(),
                    [](std::string& var) { return var.data(); });
     if (opt.exec) {
+        save_coverage();
         execve(opt.argv[0], opt.argv.data(), envp.data());
         die("cannot execute the program");
     }

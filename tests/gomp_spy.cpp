@@ -27,6 +27,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "save_coverage.hpp"
+
 namespace {
 
 using parallel_fn = void (*)(void (*)(void*), void*, unsigned, unsigned);
@@ -38,6 +40,7 @@ using query_fn = int (*)();
     static std::atomic_flag failing = ATOMIC_FLAG_INIT;
     if (!failing.test_and_set()) {
         std::fprintf(stderr, "gomp_spy: %s\n", why);
+        save_coverage();
         std::_Exit(2);
     }
     for (;;) {
