@@ -15,6 +15,7 @@ found; another is a failure. --facts: append what was found, as a JSON line, for
 verdict. Exits 0 when the program ran on a runtime (the expected one), 1 when not.
 """
 
+import argparse
 import json
 import os
 import re
@@ -78,20 +79,13 @@ def describe(facts):
 
 
 def main(argv):
-    expect = facts_file = case = None
-    while argv and argv[0] != "--":
-        option, value, *argv = argv
-        if option == "--expect":
-            expect = value
-        elif option == "--facts":
-            facts_file = value
-        elif option == "--case":
-            case = value
-        else:
-            sys.exit(f"which_runtime.py: unknown option {option}")
-    command = argv[1:]
-    if not command:
-        sys.exit(__doc__)
+    parser = argparse.ArgumentParser(usage=__doc__)
+    parser.add_argument("--expect")
+    parser.add_argument("--facts")
+    parser.add_argument("--case")
+    parser.add_argument("command", nargs="+")
+    args = parser.parse_args(argv)
+    expect, facts_file, case, command = args.expect, args.facts, args.case, args.command
     run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                          stdin=subprocess.DEVNULL, check=False)
     facts, reason = identify(run.returncode, run.stdout.decode(errors="replace"), command[-1])
