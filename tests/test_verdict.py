@@ -31,8 +31,13 @@ class WhichRuntime(unittest.TestCase):
                  + " (and 1 more line(s) like it)"),
                 (-7, TRIED, "killed by SIGBUS while loading the last file the loader tried, "
                             "/bad/libgomp.so.1"),
+                (-11, "", "killed by SIGSEGV while loading its libraries"),
+                (127, "./p: error while loading shared libraries: /bad/libgomp.so.1: file too "
+                      "short\n", "the loader says: ./p: error while loading shared libraries: "
+                                 "/bad/libgomp.so.1: file too short"),
                 (0, "sum = 499500.000000\n", "./p loaded no libgomp.so.1"),
-                (0, INIT + "OPENMP DISPLAY ENVIRONMENT BEGIN\n", "it is some other runtime"),
+                (0, INIT + "  _OPENMP = '201511'\n", "it is some other runtime"),
+                (0, INIT + "  GOMP_SPINCOUNT = '300000'\n", "it is some other runtime"),
                 (3, INIT + GNU, "the program on GNU libgomp (_OPENMP 201511) at "
                                 "/bad/libgomp.so.1 ended with status 3")]:
             with self.subTest(reason):
@@ -53,7 +58,8 @@ class WhichRuntime(unittest.TestCase):
         with tempfile.TemporaryDirectory() as results:
             facts = os.path.join(results, "facts.jsonl")
             expect = "--expect=GNU libgomp (_OPENMP 201511) at /bad/libgomp.so.1"
-            self.assertEqual(which_runtime.main([expect, "--facts", facts, "--case", "a", "--", *printer]), 0)
+            self.assertEqual(which_runtime.main([expect, "--facts", facts, "--case", "a", "--",
+                                                 *printer]), 0)
             self.assertEqual(which_runtime.main(["--expect=", "--facts", facts, "--case", "b", "--",
                                                  *printer]), 1)
             with open(facts, encoding="utf-8") as lines:
@@ -87,6 +93,14 @@ class Verdict(unittest.TestCase):
         line = self.line(case("runtime.library"), case("combine.threads_7", "fail"))
         self.assertTrue(line.startswith("FAIL: g++, OpenMP 4.5, on GNU libgomp (...): 1 of 2 "
                                         "case(s) failed (combine.threads_7)"), line)
+        line = self.line(*(case(f"output.threads_{n}", "fail") for n in range(1, 7)))
+        self.assertIn("6 of 6 case(s) failed (output.threads_1, output.threads_2, "
+                      "output.threads_3, output.threads_4, output.threads_5, ...)", line)
+
+    def test_pass_unidentified(self):
+        self.assertEqual(self.line(case("doc.links"), facts={}),
+                         "PASS: g++, OpenMP 4.5, on a runtime not identified (runtime.library "
+                         "did not run): 1 case(s) passed")
 
     def test_pass(self):
         runs = "2 run(s) as expected\n"

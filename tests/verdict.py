@@ -76,7 +76,7 @@ def verdict(cases, facts, compiler, openmp):
         listed = ", ".join(failed[:5]) + (", ..." if len(failed) > 5 else "")
         return (f"FAIL: {toolchain}, on {runtime}: {len(failed)} of {len(cases)} case(s) "
                 f"failed ({listed}); what each says: tests/README.md, When a case fails")
-    line = f"PASS: {toolchain}, on {runtime}: {shown(cases, '') or 'the cases run'}"
+    line = f"PASS: {toolchain}, on {runtime}: {shown(cases, '') or f'{len(cases)} case(s) passed'}"
     alt = facts.get(SETUP["alt_runtime."], {}).get("identity")
     if alt:
         other = shown(cases, "alt_runtime.")

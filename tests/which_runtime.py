@@ -45,7 +45,7 @@ def identify(status, text, command):
         return None, f"the runtime does not load; the loader says: {other[0]}{more}"
     if not loaded:
         if status < 0:
-            where = f"the last file the loader tried, {tried[-1]}" if tried else "a library"
+            where = f"the last file the loader tried, {tried[-1]}" if tried else "its libraries"
             return None, (f"the program was killed by {signal.Signals(-status).name} while "
                           f"loading {where}: a truncated or damaged file?")
         return None, f"{command} loaded no libgomp.so.1: was it built without OpenMP?"
@@ -60,10 +60,10 @@ def identify(status, text, command):
     elif re.search(r"^ *GOMP_SPINCOUNT = ", joined, re.M):
         facts["runtime"] = "GNU libgomp"
         facts["version"] = ""
-    else:
+    if "runtime" not in facts or not openmp:
         return None, (f"{path} printed neither LLVM's libomp's banner nor GNU libgomp's "
-                      "settings: it is some other runtime")
-    facts["openmp"] = openmp.group(1) if openmp else "?"
+                      "settings, with the OpenMP version: it is some other runtime")
+    facts["openmp"] = openmp.group(1)
     if status != 0:
         return None, f"the program on {describe(facts)} ended with status {status}"
     return facts, None
@@ -90,8 +90,9 @@ def main(argv):
                          stdin=subprocess.DEVNULL, check=False)
     facts, reason = identify(run.returncode, run.stdout.decode(errors="replace"), command[-1])
     if facts and expect is not None and describe(facts) != expect:
-        reason = (f"the program ran on {describe(facts)}, but configuring found {expect or 'none'}: "
-                  "has LD_LIBRARY_PATH changed since? Configure again in this shell")
+        reason = (f"the program ran on {describe(facts)}, but configuring found "
+                  f"{expect or 'none'}: has LD_LIBRARY_PATH changed since? Configure again in "
+                  "this shell")
     print(reason or describe(facts))
     if facts_file:
         record = {"case": case, **(facts or {})}
