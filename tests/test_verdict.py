@@ -116,6 +116,37 @@ class Verdict(unittest.TestCase):
                          "each its static block, one update each; on LLVM's libomp (...): a real "
                          "team of 2 threads")
 
+    def test_files(self):
+        junit = """<?xml version="1.0" encoding="UTF-8"?>
+<testsuite name="(empty)" tests="3" failures="1" disabled="0" skipped="0" hostname="" time="1">
+	<testcase name="runtime.library" classname="runtime.library" time="0.1" status="fail">
+		<failure message=""/>
+		<system-out>the runtime does not load; the loader says: X
+</system-out>
+	</testcase>
+	<testcase name="output.threads_2" classname="output.threads_2" time="0" status="notrun">
+		<skipped message="Fixture dependency failed"/>
+		<system-out>Failed test dependencies: runtime.library</system-out>
+	</testcase>
+	<testcase name="runtime.imports" classname="runtime.imports" time="0.2" status="run">
+		<system-out/>
+	</testcase>
+</testsuite>
+"""
+        printed = io.StringIO()
+        with tempfile.TemporaryDirectory() as results, contextlib.redirect_stdout(printed):
+            with open(os.path.join(results, "junit.xml"), "w", encoding="utf-8") as out:
+                out.write(junit)
+            with open(os.path.join(results, "facts.jsonl"), "w", encoding="utf-8") as out:
+                out.write(json.dumps({"case": "runtime.library", "error": "X"}) + "\n")
+            verdict.main(["--compiler", "g++", "--openmp", "4.5", results])
+            os.remove(os.path.join(results, "facts.jsonl"))
+            verdict.main(["--compiler", "g++", "--openmp", "4.5", results])
+        first, second = printed.getvalue().split("\n\n")
+        self.assertEqual(first, "\nFAIL: g++, OpenMP 4.5: runtime.library: X; 1 case(s) not run "
+                                "because of it")
+        self.assertTrue(second.startswith("FAIL: g++, OpenMP 4.5, on a runtime not identified"))
+
     def test_no_junit_no_line(self):
         printed = io.StringIO()
         with tempfile.TemporaryDirectory() as results, contextlib.redirect_stdout(printed):
