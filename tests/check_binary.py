@@ -9,14 +9,13 @@ so none is skipped by accident. Each problem found is printed, and the status is
 - It imports the region start and the two team queries the loop needs, and none of the
   runtime's locks, critical sections, atomic fallbacks, loop-scheduling calls or barriers: the
   partition is arithmetic on the team size and thread number, and the combine is lock-free.
-- Its code adds in single precision (addss), with no double-precision addition or
-  integer-to-double conversion (printing widens the total float-to-double, cvtss2sd): a
-  double, long double or integer total prints the same line, so only the code tells.
-- --needed: the only shared libraries it needs are libgomp and libc.
-- --hardening: it is a position-independent executable whose relocations are all done at start
-  (BIND_NOW) and then made read-only (GNU_RELRO), with the stack protector (it imports
-  __stack_chk_fail). --fortify: it prints through the fortified __printf_chk. Stack-clash and
-  control-flow protection leave no mark that can be checked here.
+- It adds in single precision (addss), with no double addition or int-to-double conversion
+  (printing widens the total with cvtss2sd): a double, long double or integer total prints the
+  same line, so only the code tells. --needed: it needs only the libraries libgomp and libc.
+- --hardening: it is a position-independent executable, relocated all at start (BIND_NOW) and
+  then made read-only (GNU_RELRO), with the stack protector (it imports __stack_chk_fail).
+  --fortify: it prints through the fortified __printf_chk. Stack-clash and control-flow
+  protection leave no mark that can be checked here.
 """
 
 import argparse
@@ -60,6 +59,7 @@ def problems(args):
         flags = {"FLAGS": 0, "FLAGS_1": 0} | {name: int(value, 16) for name, value in entries}
         if not flags["FLAGS_1"] & DF_1_PIE:
             found.append(f"{program} is not a position-independent executable")
+        # GNU ld's -z now sets both and -z lazy neither; either is taken, as the loader does.
         if not (flags["FLAGS"] & DF_BIND_NOW or flags["FLAGS_1"] & DF_1_NOW):
             found.append(f"{program} does not bind its symbols at start (BIND_NOW)")
         if not re.search(r"^ +RELRO off", headers, re.M):
