@@ -102,6 +102,27 @@ long to_number(const char* text, long least = 0) {
     return value;
 }
 
+OutMode out_mode(const std::string& name) {
+    const char* modes[] = {"pipe", "closed", "full", "broken", "gone", "hungup"};
+    const auto* found = std::find(std::begin(modes), std::end(modes), name);
+    if (found == std::end(modes)) {
+        usage("unknown --stdout mode");
+    }
+    return static_cast<OutMode>(found - std::begin(modes));
+}
+
+// LD_PRELOAD splits on spaces, so a library goes in by its name alone, found
+// through its directory put first on the library path.
+void preload(Options& opt, const std::string& library) {
+    if (access(library.c_str(), R_OK) != 0) {
+        die(("cannot preload " + library).c_str());
+    }
+    const size_t slash = library.rfind('/');
+    opt.env.push_back("LD_PRELOAD=" + library.substr(slash + 1));
+    opt.env.push_back("LD_LIBRARY_PATH=" +
+                      (slash == std::string::npos ? "." : library.substr(0, slash)));
+}
+
 Options parse(int argc, char** argv) {
     Options opt;
     int i = 1;
@@ -123,24 +144,11 @@ Options parse(int argc, char** argv) {
         if (flag == "--env") {
             opt.env.push_back(text);
         } else if (flag == "--preload") {
-            // LD_PRELOAD splits on spaces, so the library goes in by its name
-            // alone, found through its directory put first on the library path.
-            if (access(value, R_OK) != 0) {
-                die(("cannot preload " + text).c_str());
-            }
-            const size_t slash = text.rfind('/');
-            opt.env.push_back("LD_PRELOAD=" + text.substr(slash + 1));
-            opt.env.push_back("LD_LIBRARY_PATH=" +
-                              (slash == std::string::npos ? "." : text.substr(0, slash)));
+            preload(opt, text);
         } else if (flag == "--stdin" && text == "closed") {
             opt.close_stdin = true;
         } else if (flag == "--stdout") {
-            const char* modes[] = {"pipe", "closed", "full", "broken", "gone", "hungup"};
-            const auto* found = std::find(std::begin(modes), std::end(modes), text);
-            if (found == std::end(modes)) {
-                usage("unknown --stdout mode");
-            }
-            opt.out_mode = static_cast<OutMode>(found - std::begin(modes));
+            opt.out_mode = out_mode(text);
         } else if (flag == "--status") {
             opt.status = static_cast<int>(to_number(value));
         } else if (flag == "--signal") {

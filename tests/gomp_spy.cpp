@@ -119,8 +119,8 @@ namespace {
 
 // The program's region, run by each member of the team, which counts itself.
 struct Region {
-    void (*body)(void*);
-    void* data;
+    void (*body)(void*);  // cppcheck-suppress unusedStructMember
+    void* data;           // cppcheck-suppress unusedStructMember
     std::atomic<int> members;
 };
 
