@@ -96,7 +96,8 @@ class CodeBlocks(Case):
         self.assertEqual(check("```\nblock 0–498\n```\n" + PICTURE), [])  # only after T = N
         self.refused(check(PICTURE.replace("500–999", "500–998")), "doc.md:7: the picture's "
                      "blocks are 0–499, 500–999")
-        self.refused(check(PICTURE.replace("374750\ntotal", "374751\ntotal")), "partials are 124750, 374750")
+        self.refused(check(PICTURE.replace("374750\ntotal", "374751\ntotal")),
+                     "doc.md:8: the picture's partials are 124750, 374750")
         self.refused(check(PICTURE.replace("1, 0:", "1, 1:")), "doc.md:9: in that order the "
                      "total runs [0, 374750, 749500], to 499500")
         self.refused(check(PICTURE.replace("1, 0:", "2, 0:")), "a team of 2 has no thread 2")
@@ -125,6 +126,7 @@ class CodeBlocks(Case):
         self.refused(check(TRACE.replace("1 failed swap(s)", "0 failed swap(s)")),
                      "doc.md:15: the trace above is not one update by each of 2 threads, from 0 "
                      "to 499500, with 1 failed swap(s)")
+        # Threads 0 and 3 of 4 twice each: their partials, too, add up to the total.
         twice = ("```\n$ OMP_NUM_THREADS=4 gdb -x count_combines.py\n"
                  "       0         1         0     31125     31125         0  succeeds\n"
                  "       3         4     31125    218625    249750     31125  succeeds\n"
