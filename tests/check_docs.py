@@ -5,18 +5,17 @@ a chain of compare-and-swaps (reduction.py), and their links.
     check_docs.py numbers DOC README MANUAL T:t ...
     check_docs.py links DIR
 
-numbers reads, line by line:
+numbers reads, line by line, in each file:
 - tables headed T | thread | iterations | count | partial sum: thread t's block of a team of
-  T (DOC and README need one; DOC's needs a row for each T:t given);
-- tables headed T | thread | reads | partial | swaps in | finds | outcome: swaps, each with
-  its thread's partial, played through from a total of 0 to the total;
-- in code blocks, pictures: "T = N", then lines "block ..." and "partial ..." (each thread's,
-  in thread order) and "total, threads a, b, ...: 0 → ..." (the total as they finish);
-- in code blocks, after a command "OMP_NUM_THREADS=T gdb ... count_combines", its trace: rows
-  as in the swaps table but with gdb's thread number, "totals: ...", each thread's count of
-  failed swaps, and the verdict;
-- every "a / b = c", "a mod b = c", "a^b = c", and every line "sum = N.000000": after
-  SPY_TEAM_SIZE=T SPY_THREAD_NUM=t thread t's partial, otherwise the total.
+  T (DOC and README need one; DOC's needs a row for each T:t given), and tables headed
+  T | thread | reads | partial | swaps in | finds | outcome: swaps, each with its thread's
+  partial, played from a total of 0 to the total;
+- in code blocks, pictures: "T = N", then "block ..." and "partial ..." (each thread's, in
+  thread order) and "total, threads a, b, ...: 0 → ..."; and after a command
+  "OMP_NUM_THREADS=T gdb ... count_combines", its trace: rows as in the swaps table with
+  gdb's thread number, "totals: ...", each thread's count, the verdict;
+- every "a / b = c", "a mod b = c", "a^b = c", and every line "sum = N.000000" (after
+  SPY_TEAM_SIZE=T SPY_THREAD_NUM=t thread t's partial, otherwise the total).
 In DOC's prose and all of MANUAL, sentence by sentence, a number must be the loop's size or
 total, in a sentence that states the schedule (SCHEDULES, checked for each T given) or in
 checked arithmetic, or a name or setting (ALLOWED); any other is refused.
@@ -133,9 +132,8 @@ class Page:
 
     def read(self, lines):
         for number, line in enumerate(lines + [""], 1):  # the empty line ends what is open
-            cells = None
-            if re.fullmatch(r" *\|.*\| *", line):
-                cells = [cell.strip() for cell in line.strip()[1:-1].split("|")]
+            cells = ([cell.strip() for cell in line.strip()[1:-1].split("|")]
+                     if re.fullmatch(r" *\|.*\| *", line) else None)
             for rule in (self.tables, self.code_blocks, self.arithmetic, self.sums):
                 try:
                     rule(number, line, cells)
