@@ -1,0 +1,324 @@
+# SPDX-License-Identifier: MIT
+"""Checks the project's documents: their numbers against the static schedule and the rules of
+a chain of compare-and-swaps (reduction.py), and their links.
+
+    check_docs.py numbers DOC README MANUAL T:t ...
+    check_docs.py links DIR
+
+numbers reads, line by line, in each file:
+- tables headed T | thread | iterations | count | partial sum: thread t's block of a team of
+  T (DOC and README need one; DOC's needs a row for each T:t given), and tables headed
+  T | thread | reads | partial | swaps in | finds | outcome: swaps, each with its thread's
+  partial, played from a total of 0 to the total;
+- in code blocks, pictures: "T = N", then "block ..." and "partial ..." (each thread's, in
+  thread order) and "total, threads a, b, ...: 0 → ..."; and after a command
+  "OMP_NUM_THREADS=T gdb ... count_combines", its trace: rows as in the swaps table with
+  gdb's thread number, "totals: ...", each thread's count, the verdict;
+- every "a / b = c", "a mod b = c", "a^b = c", and every line "sum = N.000000" (after
+  SPY_TEAM_SIZE=T SPY_THREAD_NUM=t thread t's partial, otherwise the total).
+In DOC's prose and all of MANUAL, sentence by sentence, a number must be the loop's size or
+total, in a sentence that states the schedule (SCHEDULES, checked for each T given) or in
+checked arithmetic, or a name or setting (ALLOWED); any other is refused.
+
+links: every relative link of the Markdown files under DIR, inline or by reference, must lead
+to a file and, as file#heading, to a heading of it; every reference label must be defined.
+"""
+
+import os
+import re
+import sys
+from pathlib import Path
+
+from reduction import ITERATIONS, TOTAL, block, play
+
+BLOCKS = ["T", "thread", "iterations", "count", "partial sum"]
+SWAPS = ["T", "thread", "reads", "partial", "swaps in", "finds", "outcome"]
+TRACE_ROW = re.compile(r" +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(succeeds|fails, retried)")
+THREAD_LINE = re.compile(r"thread (\d+) \(gdb (\d+)\): (\d+) update\(s\), (\d+) failed .*")
+VERDICT = re.compile(r"(\d+) thread\(s\), one update each, from (\d+) to (\d+); (\d+) fail.*")
+ARITHMETIC = re.compile(r"(\d+)(?: (/|mod) |\^)(\d+) = (\d+)")
+# Sentences that state the schedule, and their numbers as (n_first, plus, n_others, n_r,
+# first, offset): threads first to (n_r mod T) - offset take n_first / T + plus iterations,
+# the others n_others / T.
+SCHEDULES = [
+    (re.compile(r"let q be (\d+) divided by T,? rounded down,? and r the remainder:? threads "
+                r"(\d+) to r [−-] (\d+) take q \+ (\d+) iterations each,? and the others take q"),
+     lambda n, first, offset, plus: (n, plus, n, n, first, offset)),
+    (re.compile(r"the first (\d+) mod T threads take (\d+) ?/ ?T \+ (\d+) consecutive "
+                r"iterations each,? and the others (\d+) ?/ ?T"),
+     lambda n_r, n, plus, n_others: (n, plus, n_others, n_r, 0, 1))]
+ABOUT_SCHEDULE = re.compile(r"divided by T|mod T\b|/ ?T\b")
+EXAMPLE = re.compile(r"T = (\d+), (\d+) / (\d+) = \d+ and (\d+) mod (\d+) = \d+")
+# Numbers prose may hold unchecked: arithmetic (checked line by line), 2^24, team sizes,
+# settings, names, the loop's range, a chain from 0 to the total, the printed total and the
+# exit statuses 0 and 1.
+ALLOWED = re.compile(r"\d+ (/|mod) \d+ = \d+|2\^24( = \d+)?|T = \d+|([A-Z_]+|Ns) ?=\d+|"
+                     r"ulimit -u \d+|x86-64|IEEE 754|GCC 12|0( …| to|, 1, \.\.\.,|–) 999|"
+                     rf"from 0 to {TOTAL}|sum = {TOTAL}\.0+|(status( is)?|exits|\.It) [01]\b")
+SENTENCE_END = re.compile(r"(?<=[.!?])\s+(?=[A-Z(*\[])|\n(?=\.|- )")
+
+
+class Refused(Exception):
+    pass
+
+
+def blank(match):
+    """The match as spaces, with its newlines: the text keeps its offsets and lines."""
+    return re.sub(r"[^\n]", " ", match[0])
+
+
+def shown_block(team, thread):
+    """Thread's iterations, count and partial sum, as the tables show them."""
+    if not 0 <= thread < team:
+        raise Refused(f"a team of {team} has no thread {thread}")
+    b = block(team, thread)
+    return ["none" if not b else str(b[0]) if len(b) == 1 else f"{b[0]}–{b[-1]}",
+            str(len(b)), str(sum(b))]
+
+
+def swap(swaps, team, thread, reads, part, swapped, finds, outcome):
+    """Adds a compare-and-swap to swaps, for play(); its partial must be its thread's."""
+    swaps.append({"thread": thread, "reads": reads, "partial": part, "swaps in": swapped,
+                  "finds": finds, "succeeds": outcome == "succeeds"})
+    if str(part) != shown_block(team, thread)[2]:
+        raise Refused(f"thread {thread} of {team} has the partial "
+                      f"{shown_block(team, thread)[2]}, not {part}")
+
+
+def chain(swaps):
+    """The totals a chain of swaps writes, which must run from 0 to the total."""
+    totals, problems = play(swaps)
+    if problems or totals[-1] != TOTAL:
+        raise Refused("; ".join(problems + [f"the total runs {totals}, to {TOTAL}"]))
+    return totals
+
+
+def check_sentence(text, teams):
+    """A sentence of prose, in which punctuation such as a parenthesis does not count."""
+    clean = " ".join(re.sub(r"[()\[\]*]", "", text).split())
+    for pattern, numbers in SCHEDULES:
+        for match in pattern.finditer(clean):
+            n_first, plus, n_others, n_r, first, offset = numbers(*map(int, match.groups()))
+            for team, thread in ((team, t) for team in teams for t in range(team)):
+                size = n_others // team
+                if first <= thread <= n_r % team - offset:
+                    size = n_first // team + plus
+                if size != len(block(team, thread)):
+                    raise Refused(f'"{match[0]}" gives thread {thread} of {team} {size} '
+                                  f"iterations; the schedule gives it {len(block(team, thread))}")
+        clean = pattern.sub(" ", clean)
+    if ABOUT_SCHEDULE.search(clean):
+        raise Refused("this sentence states the schedule in words no rule reads (SCHEDULES)")
+    for match in EXAMPLE.finditer(clean):
+        team, n, divisor, n_mod, modulus = map(int, match.groups())
+        if not team == divisor == modulus or not n == n_mod == ITERATIONS:
+            raise Refused(f'"{match[0]}" is not the arithmetic of a team of {team}')
+    numbers = [n for n in re.findall(r"\d+", ALLOWED.sub(" ", clean))
+               if int(n) not in (ITERATIONS, TOTAL)]
+    if numbers:
+        raise Refused(f"{', '.join(numbers)}: no rule checks these numbers; write them in "
+                      "words, or add a rule to tests/check_docs.py")
+
+
+class Page:
+    """One file, read line by line; each rule refuses a line on its own."""
+
+    def __init__(self, path, errors):
+        self.path, self.errors, self.rows, self.paragraph, self.prose = path, errors, [], [], []
+        self.table = self.code = self.picture = self.trace = self.spy = None
+
+    def refuse(self, number, text, refusal):
+        self.errors.append(f"{self.path}:{number}: {refusal}\n    {text.strip()}")
+
+    def read(self, lines):
+        for number, line in enumerate(lines + [""], 1):  # the empty line ends what is open
+            cells = ([cell.strip() for cell in line.strip()[1:-1].split("|")]
+                     if re.fullmatch(r" *\|.*\| *", line) else None)
+            for rule in (self.tables, self.code_blocks, self.arithmetic, self.sums):
+                try:
+                    rule(number, line, cells)
+                except Refused as refusal:
+                    self.refuse(number, line, refusal)
+        return self
+
+    def tables(self, number, line, cells):
+        if cells in (BLOCKS, SWAPS):
+            self.table = (number, line, cells, [])
+        elif cells is None and self.table:
+            start, header, kind, swaps = self.table
+            self.table = None
+            try:
+                if kind == SWAPS:
+                    chain(swaps)
+            except Refused as refusal:
+                self.refuse(start, header, f"the swaps of this table: {refusal}")
+        elif cells and self.table and not re.fullmatch(r":?-+:?", cells[0]):
+            kind, numeric = self.table[2], 2 if self.table[2] == BLOCKS else 6
+            if (len(cells) != len(kind) or not all(cell.isdigit() for cell in cells[:numeric])
+                    or kind == SWAPS and cells[6] not in ("succeeds", "fails", "fails, retried")):
+                raise Refused(f"not a row of {' | '.join(kind)}")
+            team, thread, *numbers = map(int, cells[:numeric])
+            if kind == SWAPS:
+                return swap(self.table[3], team, thread, *numbers, cells[6])
+            self.rows.append((team, thread))
+            if cells[2:] != shown_block(team, thread):
+                raise Refused(f"T = {team}, thread {thread} shows {', '.join(cells[2:])}; the "
+                              f"static schedule gives {', '.join(shown_block(team, thread))}")
+
+    def code_blocks(self, number, line, cells):
+        if line.lstrip().startswith("```"):
+            trace, self.code = self.code and self.trace, None if self.code else number
+            self.picture = self.trace = None
+            if trace:
+                raise Refused(f"the trace from line {trace['line']} has no verdict line")
+        elif self.code:
+            self.code_line(number, line)
+        elif cells is None and not re.match(r"\.(Dd|Dt|Lk|\\\")", line):
+            self.paragraph.append((number, line))
+        if line.strip() == "" and self.paragraph:
+            self.prose, self.paragraph = self.prose + [self.paragraph], []
+
+    def arithmetic(self, number, line, cells):
+        for match in ARITHMETIC.finditer(line):
+            a, operator, b, c = match.groups()
+            a, b, c = int(a), int(b), int(c)
+            if operator and not b:
+                raise Refused(f"{match[0]} divides by zero")
+            value = a % b if operator == "mod" else a // b if operator else a ** b
+            if value != c:
+                raise Refused(f"{match[0]} is wrong: it is {value}")
+
+    def sums(self, number, line, cells):
+        spy = re.search(r"SPY_TEAM_SIZE=(\d+) SPY_THREAD_NUM=(\d+)", line)
+        printed = re.fullmatch(r"sum = (\d+)\.000000", line)
+        if spy:
+            self.spy = shown_block(int(spy[1]), int(spy[2]))[2]
+        elif printed:
+            expected, self.spy = self.spy or str(TOTAL), None
+            if printed[1] != expected:
+                raise Refused(f"the program prints sum = {expected}.000000 here")
+
+    def code_line(self, number, line):
+        command = re.search(r"OMP_NUM_THREADS=(\d+) gdb .*count_combines", line)
+        row, counts, verdict = (p.fullmatch(line) for p in (TRACE_ROW, THREAD_LINE, VERDICT))
+        trace, picture = self.trace, re.match(r"T = (\d+)", line)
+        if command:
+            self.trace = {"line": number, "team": int(command[1]), "swaps": [], "gdb": {}}
+        elif trace and row:
+            thread, gdb, *numbers = map(int, row.groups()[:6])
+            gdbs = trace["gdb"]
+            clash = gdbs.setdefault(thread, gdb) != gdb or len(set(gdbs.values())) < len(gdbs)
+            swap(trace["swaps"], trace["team"], thread, *numbers, row[7])
+            if clash:
+                raise Refused(f"a thread has one gdb number, a gdb number one thread: {gdbs}")
+        elif trace and line.startswith("totals:"):
+            totals = chain(trace["swaps"])
+            if re.findall(r"\d+", line) != [str(total) for total in totals]:
+                raise Refused(f"the swaps above run the total {totals}")
+        elif trace and counts:
+            thread, gdb, updates, failed = map(int, counts.groups())
+            fails = sum(s["thread"] == thread and not s["succeeds"] for s in trace["swaps"])
+            if (gdb, updates, failed) != (trace["gdb"].get(thread), 1, fails):
+                raise Refused(f"thread {thread}, gdb's {trace['gdb'].get(thread)}, made one "
+                              f"update and {fails} failed swap(s) above")
+        elif trace and verdict:
+            self.trace, team = None, trace["team"]
+            winners = sorted(s["thread"] for s in trace["swaps"] if s["succeeds"])
+            failed = len(trace["swaps"]) - len(winners)
+            if [*map(int, verdict.groups()), *winners] != [team, 0, TOTAL, failed, *range(team)]:
+                raise Refused(f"the trace above is not one update by each of {team} threads, "
+                              f"from 0 to {TOTAL}, with {failed} failed swap(s)")
+        elif picture:
+            self.picture = int(picture[1])
+        elif self.picture is not None and re.match(r"block|partial", line):
+            column = 0 if line.startswith("block") else 2
+            expected = [shown_block(self.picture, t)[column] for t in range(self.picture)]
+            if re.findall(r"\d+–\d+|\d+|none", line) != expected:
+                raise Refused(f"the picture's {line.split()[0]}s are {', '.join(expected)}")
+        elif self.picture is not None and line.startswith("total, threads "):
+            order, shown = line.split(":", 1)
+            totals = [0]
+            for thread in re.findall(r"\d+", order):
+                totals.append(totals[-1] + int(shown_block(self.picture, int(thread))[2]))
+            if re.findall(r"\d+", shown) != [str(t) for t in totals] or totals[-1] != TOTAL:
+                raise Refused(f"in that order the total runs {totals}, to {TOTAL}")
+
+
+def check_numbers(doc, readme, manual, rows):
+    """The errors of the three files, each with its file, line and text."""
+    errors, teams = [], sorted({team for team, _ in rows})
+    for path in (doc, readme, manual):
+        page = Page(path, errors).read(Path(path).read_text(encoding="utf-8").split("\n"))
+        if path != manual and not page.rows:
+            errors.append(f"{path}: no table of blocks ({' | '.join(BLOCKS)})")
+        for team, thread in sorted(set(rows) - set(page.rows)) if path == doc else []:
+            errors.append(f"{path}: the table of blocks has no row for T = {team}, thread "
+                          f"{thread}, which the tests cover")
+        for paragraph in page.prose if path != readme else []:
+            # Sentence by sentence, without code spans, link targets and heading marks.
+            text = re.sub(r"`[^`]*`|\]\([^)]*\)|^#+ ", blank, "\n".join(l for _, l in paragraph),
+                          flags=re.M)
+            starts = [0] + [match.end() for match in SENTENCE_END.finditer(text)]
+            for start, end in zip(starts, starts[1:] + [len(text)]):
+                try:
+                    check_sentence(text[start:end], teams)
+                except Refused as refusal:
+                    page.refuse(paragraph[text.count("\n", 0, start)][0],
+                                " ".join(text[start:end].split()), refusal)
+    return errors
+
+
+def markdown(path):
+    """A Markdown file's text without code blocks and code spans, at the same offsets."""
+    text = Path(path).read_text(encoding="utf-8", errors="replace")
+    return re.sub(r"`[^`\n]*`", blank, re.sub(r"^ *```.*?^ *```", blank, text, flags=re.M | re.S))
+
+
+def check_links(root):
+    """The errors of the Markdown files under root (but build/), and a summary."""
+    errors, checked, documents, root = [], 0, [], Path(root).resolve()
+    for directory, subdirectories, files in os.walk(root):
+        subdirectories[:] = sorted(set(subdirectories) - {"build", ".git"})
+        documents += [Path(directory, name) for name in sorted(files) if name.endswith(".md")]
+    for document in documents:
+        text = markdown(document)
+        definitions = list(re.finditer(r"^ *\[([^\]\n]+)\]: *(\S+)", text, flags=re.M))
+        labels = {match[1].lower() for match in definitions}
+        problems = [(match.start(), f"the reference link [{match[1]}] is defined nowhere")
+                    for match in re.finditer(r"\]\[([^\]\n]+)\]", text)
+                    if match[1].lower() not in labels]
+        targets = [(match.start(), match[1]) for match in re.finditer(r"\]\(([^)\s]+)\)", text)]
+        for offset, target in targets + [(match.start(), match[2]) for match in definitions]:
+            if re.match(r"[a-z]+:", target):
+                continue  # a web address
+            checked, (path, _, anchor) = checked + 1, target.partition("#")
+            file = (document.parent / path).resolve() if path else document
+            if not file.is_file():
+                problems.append((offset, f"the link {target} leads to no file"))
+            # Anchors as renderers make them of headings: lower case, no punctuation, hyphens.
+            elif anchor and anchor not in {
+                    re.sub(r"[^a-z0-9 _-]", "", heading.lower()).replace(" ", "-")
+                    for heading in re.findall(r"^#+ +(.*)$", markdown(file), flags=re.M)}:
+                problems.append((offset, f"the link {target} names no heading of {file.name}"))
+        lines = Path(document).read_text(encoding="utf-8").split("\n")
+        for offset, problem in sorted(problems):
+            line = text.count("\n", 0, offset)
+            errors.append(f"{document.relative_to(root)}:{line + 1}: {problem}\n"
+                          f"    {lines[line].strip()}")
+    return errors, f"{checked} links checked in {len(documents)} Markdown files"
+
+
+def main(argv):
+    if argv[:1] == ["numbers"] and len(argv) > 4:
+        rows = [tuple(map(int, pair.split(":"))) for pair in argv[4:]]
+        errors, summary = check_numbers(*argv[1:4], rows), "numbers checked"
+    elif argv[:1] == ["links"] and len(argv) == 2:
+        errors, summary = check_links(argv[1])
+    else:
+        sys.exit(__doc__.split("\n\n")[1])  # the usage, with status 1
+    print("\n".join(errors) or summary, file=sys.stderr if errors else sys.stdout)
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":  # pragma: no cover (the doc.* cases run it; the self-tests import)
+    sys.exit(main(sys.argv[1:]))
