@@ -8,6 +8,10 @@
 //
 //   --env NAME=VALUE   add to the child's environment (repeatable)
 //   --clear-env        start the child with an empty environment
+//   --preload LIBRARY  preload the library at this path: its directory goes in
+//                      front of LD_LIBRARY_PATH and its file name in LD_PRELOAD
+//                      (which cannot hold a path with a space); a path that is
+//                      not a file is refused, as the loader would only warn
 //   --exec             run the program once in place of expect_run, with the
 //                      environment below, and check nothing: the exit status
 //                      is the program's (for a program that checks itself)
@@ -33,6 +37,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +57,7 @@ enum class OutMode { pipe, closed, full, broken, gone, hungup };
 
 struct Options {
     std::vector<std::string> env;
+    std::string preload_dir;
     bool clear_env = false;
     bool exec = false;
     bool close_stdin = false;
@@ -110,8 +116,16 @@ Options parse(int argc, char** argv) {
         }
         const char* value = argv[++i];
         const std::string text = value;
+        struct stat file {};
         if (flag == "--env") {
             opt.env.push_back(text);
+        } else if (flag == "--preload") {
+            if (stat(value, &file) != 0 || !S_ISREG(file.st_mode)) {
+                usage(("no library to preload at " + text).c_str());
+            }
+            const size_t slash = text.rfind('/');
+            opt.preload_dir = slash == std::string::npos ? "." : text.substr(0, slash + 1);
+            opt.env.push_back("LD_PRELOAD=" + text.substr(slash + 1));
         } else if (flag == "--stdin" && text == "closed") {
             opt.close_stdin = true;
         } else if (flag == "--stdout") {
@@ -168,9 +182,20 @@ bool runtime_setting(const std::string& name) {
 // The case's own settings, then the inherited environment without the runtime
 // settings and without what the case sets itself (getenv() takes the first of
 // two entries with one name). A library path the case sets goes in front of
-// the inherited one rather than in its place.
+// the inherited one rather than in its place, and the preloaded library's
+// directory in front of both.
 std::vector<std::string> child_environment(const Options& opt) {
     std::vector<std::string> env = opt.env;
+    if (!opt.preload_dir.empty()) {
+        const auto own = std::find_if(env.begin(), env.end(), [](const std::string& var) {
+            return name_of(var) == "LD_LIBRARY_PATH";
+        });
+        if (own == env.end()) {
+            env.push_back("LD_LIBRARY_PATH=" + opt.preload_dir);
+        } else {
+            own->insert(own->find('=') + 1, opt.preload_dir + ":");
+        }
+    }
     if (opt.clear_env) {
         return env;
     }
@@ -184,7 +209,7 @@ std::vector<std::string> child_environment(const Options& opt) {
         const std::string var = *entry;
         const std::string name = name_of(var);
         const bool set_by_case =
-            std::any_of(opt.env.begin(), opt.env.end(),
+            std::any_of(env.begin(), env.end(),
                         [&name](const std::string& own) { return name_of(own) == name; });
         if (!set_by_case && !runtime_setting(name)) {
             env.push_back(var);

@@ -6,7 +6,9 @@
 // runs on the real runtime.
 //
 // - Every start of a parallel region is reported on standard error with the
-//   team size and binding flags the program asked for.
+//   team size and binding flags the program asked for, and its return with the
+//   team that ran the body ("team of N thread(s)"), so that a case can tell
+//   whether the team size it set took effect.
 // - SPY_TEAM_SIZE=T and SPY_THREAD_NUM=t make omp_get_num_threads() and
 //   omp_get_thread_num() answer T and t. With a real team of one thread
 //   (OMP_NUM_THREADS=1) the body then sums exactly thread t's block of a team
@@ -112,8 +114,23 @@ extern "C" int omp_get_thread_num() {
                                 : next_definition<query_fn>("omp_get_thread_num")();
 }
 
+// The region as the program asked for it, and a count of the threads that ran it.
+struct Region {
+    void (*body)(void*);
+    void* data;
+    std::atomic<int> team{0};
+};
+
 extern "C" void GOMP_parallel(void (*body)(void*), void* data, unsigned num_threads,
                               unsigned flags) {
     std::fprintf(stderr, "GOMP_parallel num_threads=%u flags=%u\n", num_threads, flags);
-    next_definition<parallel_fn>("GOMP_parallel")(body, data, num_threads, flags);
+    Region region{body, data};
+    next_definition<parallel_fn>("GOMP_parallel")(
+        [](void* counted) {
+            auto* own = static_cast<Region*>(counted);
+            ++own->team;
+            own->body(own->data);
+        },
+        &region, num_threads, flags);
+    std::fprintf(stderr, "team of %d thread(s)\n", region.team.load());
 }
