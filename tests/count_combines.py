@@ -121,7 +121,8 @@ def trace(locked, most):
     successes = 0
     stops = []
     gdb.events.stop.connect(stops.append)
-    ours = {gdb.Breakpoint(f"*{address:#x}", internal=True) for address in locked}
+    for address in locked:
+        gdb.Breakpoint(f"*{address:#x}", internal=True)
     # The program is stopped, and killed, when it calls exit_group (as exit() and
     # _exit() do): gdb cannot always follow dozens of threads that vanish at once.
     gdb.execute("catch syscall exit_group", to_string=True)
@@ -137,20 +138,19 @@ def trace(locked, most):
             # sent none it should survive.
             gdb.execute("kill", to_string=True)
             return f"received {stops[-1].stop_signal}", updates
-        hit = stops[-1].breakpoints
-        if exiting in hit:
+        if exiting in stops[-1].breakpoints:
             status = int(gdb.parse_and_eval("$rdi"))
             gdb.execute("kill", to_string=True)
             return f"exited with status {status}", updates
-        if ours.intersection(hit):  # not another stop, such as a signal the runtime uses
-            thread = gdb.selected_thread().num
-            names.setdefault(thread, openmp_number())
-            update = step_over(locked[int(gdb.parse_and_eval("$pc"))])
-            updates.append({"thread": names[thread], "gdb": thread, **update})
-            successes += update["succeeds"]
-            if successes > most:
-                gdb.execute("kill", to_string=True)
-                return None, updates
+        # Any other stop is at one of the locked instructions.
+        thread = gdb.selected_thread().num
+        names.setdefault(thread, openmp_number())
+        update = step_over(locked[int(gdb.parse_and_eval("$pc"))])
+        updates.append({"thread": names[thread], "gdb": thread, **update})
+        successes += update["succeeds"]
+        if successes > most:
+            gdb.execute("kill", to_string=True)
+            return None, updates
 
 
 def report(updates):

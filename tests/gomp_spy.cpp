@@ -54,6 +54,9 @@ Fn next_definition(const char* name) {
     // the documented way to call the next definition of a symbol.
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     const auto fn = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+    // No case reaches this: a program that calls the runtime links it, and
+    // the loader binds the program to this library's definitions only when it
+    // comes ahead of the runtime. It keeps a wrong setup from calling null.
     if (fn == nullptr) {
         fail("the runtime's definition was not found");
     }
