@@ -215,7 +215,7 @@ foreach(file IN ITEMS "${DOC}" "${README}")
             set(chain 0)
             set(failed "")
         elseif(in_code AND trace_team AND line MATCHES
-               "^ +([0-9]+) +[0-9]+ +([0-9]+) +([0-9]+) +([0-9]+) +([0-9]+) +(succeeds|fails, retried)$")
+               "^ +([0-9]+) +[0-9]+ +([0-9]+) +([0-9]+) +([0-9]+) +([0-9]+) +(succeeds|fails)$")
             set(thread ${CMAKE_MATCH_1})
             set(partial ${CMAKE_MATCH_3})
             if(NOT partial IN_LIST trace_partials)

@@ -22,7 +22,7 @@ import matplotlib.pyplot as plt  # noqa: E402  (after the backend is chosen)
 
 import reduction  # noqa: E402
 
-ROW = re.compile(r"^ +(\d+) +(\d+) +(\S+) +(\S+) +(\S+) +(\S+)  (succeeds|fails.*)$")
+ROW = re.compile(r"^ +(\d+) +(\d+) +(\S+) +(\S+) +(\S+) +(\S+)  (succeeds|fails)$")
 COMMAND = re.compile(r"^\$ .*count_combines.* \| \S*python3 tests/draw_trace\.py (\S+)$")
 CHECKOUT = pathlib.Path(__file__).resolve().parent.parent
 
