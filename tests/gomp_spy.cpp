@@ -35,7 +35,8 @@ using parallel_fn = void (*)(void (*)(void*), void*, unsigned, unsigned);
 using query_fn = int (*)();
 
 // Reports why and ends the process. Of threads that fail at once, one reports
-// and ends it; the others wait for that.
+// and ends it; the others wait for that (in selftest.spy.refuses_real_team,
+// only when the second thread fails before the first has ended the process).
 [[noreturn]] void fail(const char* why) {
     static std::atomic_flag failing = ATOMIC_FLAG_INIT;
     if (!failing.test_and_set()) {
