@@ -7,7 +7,8 @@ Run inside gdb, then call run():
 
 The program gets gdb's own environment, which the caller sets (the tests start
 gdb through expect_run, which gives it only the runtime settings the case
-names, and the interposer to preload, if any).
+names); only a library to preload is given to run(), since gdb would load it
+into itself too.
 
 On x86-64 every lock-free update of shared memory is an instruction with the
 lock prefix. The script breaks on each such instruction in the executable's
@@ -174,16 +175,19 @@ def report(updates):
                                    f"be followed" for instruction, n in unfollowed.items()]
 
 
-def run(team, faked=None):
-    """Follows the updates of a run and quits gdb: status 0 if they are as the module's
-    description says, 1 otherwise. `faked=(T, t)`: the program's one thread is told, by the
-    interposer preloaded into it, that it is thread t of T."""
+def run(team, preload=None, faked=None):
+    """Follows the updates of a run, with the library `preload` preloaded into the program if
+    one is given, and quits gdb: status 0 if they are as the module's description says, 1
+    otherwise. `faked=(T, t)`: the program's one thread is told, by the interposer preloaded
+    into it, that it is thread t of T."""
     gdb.execute("set startup-with-shell off")
     gdb.execute("set pagination off")
     gdb.execute("set confirm off")
     gdb.execute("set print thread-events off")
     gdb.execute("set suppress-cli-notifications on")
     gdb.execute("set disassembly-flavor att")
+    if preload:
+        gdb.execute(f"set environment LD_PRELOAD={preload}")
     # Stop once the executable is mapped, before any library has run: at the
     # first shared-library event, which, unlike starti, prints nothing.
     gdb.execute("set stop-on-solib-events 1")
