@@ -98,6 +98,27 @@ long to_number(const char* text, long least = 0) {
     return value;
 }
 
+OutMode out_mode(const std::string& text) {
+    const char* modes[] = {"pipe", "closed", "full", "broken", "gone", "hungup"};
+    const auto* found = std::find(std::begin(modes), std::end(modes), text);
+    if (found == std::end(modes)) {
+        usage("unknown --stdout mode");
+    }
+    return static_cast<OutMode>(found - std::begin(modes));
+}
+
+// --preload PATH: the library's file name goes in LD_PRELOAD, its directory
+// in front of the library path (child_environment()).
+void preload(Options& opt, const std::string& path) {
+    struct stat file {};
+    if (stat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {
+        usage(("no library to preload at " + path).c_str());
+    }
+    const size_t slash = path.rfind('/');
+    opt.preload_dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    opt.env.push_back("LD_PRELOAD=" + path.substr(slash + 1));
+}
+
 Options parse(int argc, char** argv) {
     Options opt;
     int i = 1;
@@ -116,25 +137,14 @@ Options parse(int argc, char** argv) {
         }
         const char* value = argv[++i];
         const std::string text = value;
-        struct stat file {};
         if (flag == "--env") {
             opt.env.push_back(text);
         } else if (flag == "--preload") {
-            if (stat(value, &file) != 0 || !S_ISREG(file.st_mode)) {
-                usage(("no library to preload at " + text).c_str());
-            }
-            const size_t slash = text.rfind('/');
-            opt.preload_dir = slash == std::string::npos ? "." : text.substr(0, slash + 1);
-            opt.env.push_back("LD_PRELOAD=" + text.substr(slash + 1));
+            preload(opt, text);
         } else if (flag == "--stdin" && text == "closed") {
             opt.close_stdin = true;
         } else if (flag == "--stdout") {
-            const char* modes[] = {"pipe", "closed", "full", "broken", "gone", "hungup"};
-            const auto* found = std::find(std::begin(modes), std::end(modes), text);
-            if (found == std::end(modes)) {
-                usage("unknown --stdout mode");
-            }
-            opt.out_mode = static_cast<OutMode>(found - std::begin(modes));
+            opt.out_mode = out_mode(text);
         } else if (flag == "--status") {
             opt.status = static_cast<int>(to_number(value));
         } else if (flag == "--signal") {
