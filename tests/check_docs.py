@@ -33,7 +33,7 @@ from reduction import ITERATIONS, TOTAL, block, play
 
 BLOCKS = ["T", "thread", "iterations", "count", "partial sum"]
 SWAPS = ["T", "thread", "reads", "partial", "swaps in", "finds", "outcome"]
-TRACE_ROW = re.compile(r" +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(succeeds|fails, retried)")
+TRACE_ROW = re.compile(r" +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(succeeds|fails)")
 THREAD_LINE = re.compile(r"thread (\d+) \(gdb (\d+)\): (\d+) update\(s\), (\d+) failed .*")
 VERDICT = re.compile(r"(\d+) thread\(s\), one update each, from (\d+) to (\d+); (\d+) fail.*")
 ARITHMETIC = re.compile(r"(\d+)(?: (/|mod) |\^)(\d+) = (\d+)")
@@ -189,7 +189,7 @@ class Page:
                 raise Refused(f"{match[0]} is wrong: it is {value}")
 
     def sums(self, number, line, cells):
-        spy = re.search(r"SPY_TEAM_SIZE=(\d+) SPY_THREAD_NUM=(\d+)", line)
+        spy = re.search(r"SPY_TEAM_SIZE=(\d+) (?:--env )?SPY_THREAD_NUM=(\d+)", line)
         printed = re.fullmatch(r"sum = (\d+)\.000000", line)
         if spy:
             self.spy = shown_block(int(spy[1]), int(spy[2]))[2]

@@ -7,8 +7,9 @@
 //   expect_run [options] -- PROGRAM [ARGS...]
 //
 //   --env NAME=VALUE   add to the child's environment (repeatable)
-//   --preload LIBRARY  preload the library (a path, which must exist) into the
-//                      child, by name, its directory first on the library path
+//   --preload LIBRARY  preload the library (a path to a file, or it is refused:
+//                      the loader would only warn) into the child, by name,
+//                      its directory first on the library path
 //   --clear-env        start the child with an empty environment
 //   --exec             run the program once in place of expect_run, with the
 //                      environment below, and check nothing: the exit status
@@ -38,6 +39,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,8 +116,9 @@ OutMode out_mode(const std::string& name) {
 // LD_PRELOAD splits on spaces, so a library goes in by its name alone, found
 // through its directory put first on the library path.
 void preload(Options& opt, const std::string& library) {
-    if (access(library.c_str(), R_OK) != 0) {
-        die(("cannot preload " + library).c_str());
+    struct stat file {};
+    if (stat(library.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {
+        usage(("no library to preload at " + library).c_str());
     }
     const size_t slash = library.rfind('/');
     opt.env.push_back("LD_PRELOAD=" + library.substr(slash + 1));

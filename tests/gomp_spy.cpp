@@ -6,7 +6,9 @@
 // runs on the real runtime.
 //
 // - Every start of a parallel region is reported on standard error with the
-//   team size and binding flags the program asked for.
+//   team size and binding flags the program asked for, and its return with the
+//   team that ran the body ("team of N thread(s)"), so that a case can tell
+//   whether the team size it set took effect.
 // - SPY_TEAM_SIZE=T and SPY_THREAD_NUM=t make omp_get_num_threads() and
 //   omp_get_thread_num() answer T and t. With a real team of one thread
 //   (OMP_NUM_THREADS=1) the body then sums exactly thread t's block of a team
@@ -35,7 +37,8 @@ using parallel_fn = void (*)(void (*)(void*), void*, unsigned, unsigned);
 using query_fn = int (*)();
 
 // Reports why and ends the process. Of threads that fail at once, one reports
-// and ends it; the others wait for that.
+// and ends it; the others wait for that (in selftest.spy.refuses_real_team,
+// only when the second thread fails before the first has ended the process).
 [[noreturn]] void fail(const char* why) {
     static std::atomic_flag failing = ATOMIC_FLAG_INIT;
     if (!failing.test_and_set()) {
@@ -55,6 +58,9 @@ Fn next_definition(const char* name) {
     // the documented way to call the next definition of a symbol.
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     const auto fn = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+    // No case reaches this: a program that calls the runtime links it, and
+    // the loader binds the program to this library's definitions only when it
+    // comes ahead of the runtime. It keeps a wrong setup from calling null.
     if (fn == nullptr) {
         fail("the runtime's definition was not found");
     }
@@ -115,27 +121,23 @@ extern "C" int omp_get_thread_num() {
                                 : next_definition<query_fn>("omp_get_thread_num")();
 }
 
-namespace {
-
-// The program's region, run by each member of the team, which counts itself.
+// The region as the program asked for it, and a count of the threads that ran it.
 struct Region {
-    void (*body)(void*);  // cppcheck-suppress unusedStructMember
-    void* data;           // cppcheck-suppress unusedStructMember
-    std::atomic<int> members;
+    void (*body)(void*);
+    void* data;
+    std::atomic<int> team{0};
 };
-
-void counted(void* region) {
-    auto* const r = static_cast<Region*>(region);
-    r->members.fetch_add(1);
-    r->body(r->data);
-}
-
-}  // namespace
 
 extern "C" void GOMP_parallel(void (*body)(void*), void* data, unsigned num_threads,
                               unsigned flags) {
     std::fprintf(stderr, "GOMP_parallel num_threads=%u flags=%u\n", num_threads, flags);
-    Region region{body, data, {0}};
-    next_definition<parallel_fn>("GOMP_parallel")(counted, &region, num_threads, flags);
-    std::fprintf(stderr, "team of %d thread(s)\n", region.members.load());
+    Region region{body, data};
+    next_definition<parallel_fn>("GOMP_parallel")(
+        [](void* counted) {
+            auto* own = static_cast<Region*>(counted);
+            ++own->team;
+            own->body(own->data);
+        },
+        &region, num_threads, flags);
+    std::fprintf(stderr, "team of %d thread(s)\n", region.team.load());
 }
