@@ -83,7 +83,7 @@ def two_threads(results, runtime, tick):
     default, passive = ({**results.usage[two[s]], "wall": results.whole[two[s]].mean[0]}
                         for s in ("default", "passive"))
     text += (f". Per run without the timer, a team of two under the default setting used "
-             f"{ms(default['cpu'])} ms of CPU in {ms(default['wall'])} ms and made "
+             f"{ms(default['cpu'])} ms of CPU in {ms(default['wall'])} ms of wall time and made "
              f"{default['nvcsw']:.1f} voluntary context switches, against {ms(passive['cpu'])} "
              f"ms in {ms(passive['wall'])} ms and {passive['nvcsw']:.1f} with passive waiting "
              f"(the *CPU ms* and *voluntary cs* columns of the whole-process table in "

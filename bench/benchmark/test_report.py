@@ -117,7 +117,7 @@ class Sentences(unittest.TestCase):
                     f"kernel's scheduler tick: 4.00 ms, CONFIG_HZ=250 in /proc/config.gz)",
                     # Runs without the timer use 0.9 of their time on a CPU.
                     f"a team of two under the default setting used {report.ms(0.9 * default)} "
-                    f"ms of CPU in {report.ms(default)} ms and made 1.2 voluntary",
+                    f"ms of CPU in {report.ms(default)} ms of wall time and made 1.2 voluntary",
                     f"against {report.ms(0.9 * passive)} ms in {report.ms(passive)} ms and "
                     f"3.9 with passive waiting", "a thread that spins"]
         for part in expected:

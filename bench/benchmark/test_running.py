@@ -52,6 +52,7 @@ class Environment(unittest.TestCase):
 class Run(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
         # It sleeps 100 times, prints the program's line and, given the descriptor, writes
         # RECORD or a record of one thread, whose body is the whole region.
         self.program = Path(self.tmp.name, "program")
@@ -66,15 +67,12 @@ class Run(unittest.TestCase):
         self.paths = SimpleNamespace(serial=self.program, program=self.program,
                                      timer=Path("/nowhere/libc.so.6"), alt_runtime="")
 
-    def tearDown(self):
-        self.tmp.cleanup()
-
     def run_program(self, timed, environ=None):
         config = configurations(2, ["libgomp"])[1]
         with running.Runner(self.paths, environ or os.environ) as runner:
             return [runner.run(config, timed, check=True) for _ in range(2)]
 
-    def test_context_switches_are_told_apart(self):
+    def test_what_a_run_gives(self):
         """A process that sleeps 100 times gives up its CPU at least 100 times: voluntary
         switches, on any machine. Only that is asserted, as preemptions (involuntary) grow with
         the machine's load; but a process this light (no site, a loop of sleeps) is preempted
@@ -82,8 +80,6 @@ class Run(unittest.TestCase):
         sample = self.run_program(False)[0]
         self.assertGreaterEqual(sample["nvcsw"], 100, sample)
         self.assertIsNone(sample["phases"])
-
-    def test_the_record_of_each_timed_run(self):
         # Twice each: a second run must find only its own output and record.
         for sample in self.run_program(True):
             self.assertEqual(sample["phases"]["threads"], 1)
