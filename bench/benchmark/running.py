@@ -28,6 +28,8 @@ class Paths:
         self.alt_runtime = self.build_dir / "alt-runtime"
 
 
+# The build's failures and a run's (below) are tested as a user meets them, in a process of its
+# own (test_errors.py): a coverage run counts them only where it follows subprocesses.
 def describe_exit(code):
     """An exit code as subprocess gives it, in words."""
     return (f"exited with status {code}" if code >= 0 else
@@ -98,14 +100,14 @@ class Runner:
         """One run: its configuration, whether it was timed inside, round, wall and CPU seconds,
         context switches and phases. With check, the output must be the program's line."""
         program = str(self.paths.serial if config.serial else self.paths.program)
+        env = environment(config, self.paths, self.caller, timed)  # before the clock starts
         for fd in (self.output, self.record):  # the child writes at the offset they share
             os.ftruncate(fd, 0)
             os.lseek(fd, 0, os.SEEK_SET)
         actions = [(os.POSIX_SPAWN_DUP2, self.output, 1),
                    *[(os.POSIX_SPAWN_DUP2, self.record, RECORD_FD)] * timed]
         spawned = time.monotonic_ns()
-        pid = os.posix_spawn(program, [program], environment(config, self.paths, self.caller,
-                                                             timed), file_actions=actions)
+        pid = os.posix_spawn(program, [program], env, file_actions=actions)
         _, status, usage = os.wait4(pid, 0)
         reaped = time.monotonic_ns()
         what = config.name + " with region_timer" * timed
@@ -114,8 +116,8 @@ class Runner:
         if check and (printed := os.pread(self.output, 4096, 0)) != EXPECTED:
             raise BenchError(f"{what} printed {printed[:60]!r}, not {EXPECTED!r}")
         try:
-            phases = timed and records.parse(os.pread(self.record, 1 << 20, 0).decode(
-                "ascii", "replace"), spawned, reaped)
+            phases = timed and records.parse(os.pread(self.record, os.fstat(
+                self.record).st_size, 0).decode("ascii", "replace"), spawned, reaped)
         except BenchError as error:
             raise BenchError(f"{what}: {error}") from None
         return {"config": config, "timer": timed, "round": round_number,

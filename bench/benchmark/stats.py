@@ -70,8 +70,8 @@ def serial_warnings(rounds):
     """Warnings that the machine was too noisy, from the serial build's runs (the steadiest of
     all) given round by round: its runs spread too wide, or its rounds disagree."""
     values = [v for r in rounds for v in r]
-    slow = sum(v > 2 * statistics.median(values) for v in values) / len(values)
-    means = [statistics.fmean(r) for r in rounds]
+    twice, means = 2 * statistics.median(values), [statistics.fmean(r) for r in rounds]
+    slow = sum(v > twice for v in values) / len(values)
     spread = max(means) / min(means) - 1
     return [text for text, noisy in (
         (f"{slow:.0%} of the serial build's runs took over twice its median (more than "
