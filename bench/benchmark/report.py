@@ -70,11 +70,12 @@ def two_threads(results, runtime, tick):
              for s in two}
     body = results.phases[results.find(runtime, 1, "default").name]["body"]
     text = (f"On {runtime}, one thread ran the loop's body in {duration(body)} (region_timer's "
-            f"clock read as the thread enters the body and as it leaves it, mean per run), so a "
-            f"second thread could save at most about {duration(body / 2)}. Against a team of one "
-            f"with the same setting, a team of two took {duration(added['passive'])} longer to "
-            f"start with passive waiting, {duration(added['bind close'])} with bind close and "
-            f"{duration(added['default'])} under the default setting")
+            f"clock read as the thread enters the body and as it leaves it; the mean of the runs "
+            f"with the timer), so a second thread could save at most about {duration(body / 2)}. "
+            f"Against a team of one with the same setting, a team of two took "
+            f"{duration(added['passive'])} longer to start with passive waiting, "
+            f"{duration(added['bind close'])} with bind close and {duration(added['default'])} "
+            f"under the default setting")
     if not clearly_above(start["default"], start["passive"]):
         return text + ": not clearly more than with passive waiting, so this run shows no stall."
     if tick:
