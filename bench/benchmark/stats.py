@@ -18,7 +18,7 @@ SERIAL_ROUND_SPREAD = 0.25
 # Above this share of all the machine's CPU time during the runs, taken by the host (steal) or
 # kept busy by other processes, the numbers are not the machine's own and --readme refuses
 # them (why this share: bench/README.md, "How a run is measured").
-FOREIGN_LIMIT = 0.05
+FOREIGN_LIMIT = 0.10
 
 
 def pooled_mean(rounds, picks):

@@ -5,7 +5,7 @@ which every configuration, phase and setting has numbers of its own."""
 import statistics
 import unittest
 
-from . import report, test_fakes
+from . import report, stats, test_fakes
 
 META = {"machine": "test machine", "compiler": "c++ 12", "rounds": 5, "runs per round": 6,
         "seed": 1, "minutes": 3.5, "steal": 0.0012, "other processes": 0.034}
@@ -55,7 +55,8 @@ class Tables(unittest.TestCase):
                 self.assertEqual("\n**Warning:** the machine was busy.\n" in text, cpus == 2)
                 self.assertIn("The run took 3.5 min, build included.\nOf the machine's CPU time "
                               "during the runs (/proc/stat), the host took 0.1% (steal) and other "
-                              "processes 3.4%; --readme refuses either above 5%.", text)
+                              f"processes 3.4%; --readme refuses either above "
+                              f"{stats.FOREIGN_LIMIT:.0%}.", text)
                 self.assertIn(f"beyond the {cpus} CPUs", text)
                 self.assertEqual("KMP_AFFINITY" in text, "libomp" in runtimes)
 
