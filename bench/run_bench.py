@@ -3,9 +3,9 @@
 """Times parallel_sum against a serial build of the same source, on each OpenMP runtime, and
 shows where a run's time goes and how it grows with the team.
 
-Prints the tables, writes every run as CSV and, with matplotlib, draws SVG figures; with
---readme, writes the block into bench/README.md, a headline into README.md and the figures
-into bench/figures. Any failure ends in one line on stderr and a non-zero status."""
+Prints the tables, writes every run as CSV and, with matplotlib, SVG figures; --readme also
+writes the block into bench/README.md, a headline into README.md and the figures into
+bench/figures. Any failure ends in one line on stderr and a non-zero status."""
 
 import argparse
 import gzip
@@ -17,14 +17,14 @@ import shlex
 import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 from benchmark import BenchError, figures, output, report, running, stats
 from benchmark.configs import configurations
 
 ROOT = Path(__file__).resolve().parent.parent
-MIN_ROUNDS = 5  # the intervals resample whole rounds: five give 126 distinct resamples
-STALE = ("bench.csv", "summary.csv", "timeline.svg")  # what earlier versions of this script wrote
+MIN_ROUNDS = 5  # the intervals resample whole rounds, and fewer give too few distinct resamples
 
 
 class ArgumentParser(argparse.ArgumentParser):
@@ -36,19 +36,16 @@ class ArgumentParser(argparse.ArgumentParser):
 
 def parse_args(argv):
     parser = ArgumentParser(prog="run_bench.py", description=__doc__.split("\n\n")[0])
-    parser.add_argument("--rounds", type=int, default=10, help="interleaved rounds (default 10)")
-    parser.add_argument("--runs", type=int, default=30,
-                        help="runs of each configuration per round (default 30; fewer for "
-                             "teams over four times the CPUs)")
-    parser.add_argument("--warmup", type=int, default=3,
-                        help="untimed runs of each configuration first (default 3)")
-    parser.add_argument("--seed", type=int, default=1,
-                        help="seed for the run order and the bootstrap (default 1)")
+    for option, default, text in (
+            ("--rounds", 10, "interleaved rounds"), ("--runs", 30, "runs of each configuration "
+             "per round, fewer for teams over four times the CPUs"), ("--warmup", 3, "untimed "
+             "runs of each configuration first"), ("--seed", 1, "seed for the run order and the "
+             "bootstrap")):
+        parser.add_argument(option, type=int, default=default, help=f"{text} (default {default})")
     parser.add_argument("--out", type=Path, default=ROOT / "bench" / "results",
                         help="directory for the CSV and the figures (default bench/results)")
-    parser.add_argument("--readme", action="store_true",
-                        help="write the figures to bench/figures, the block into bench/README.md "
-                             "and the headline into README.md")
+    parser.add_argument("--readme", action="store_true", help="write the figures to "
+                        "bench/figures, the block into bench/README.md, a headline into README.md")
     args = parser.parse_args(argv)
     if args.rounds < MIN_ROUNDS or args.runs < 1 or args.warmup < 0:
         parser.error(f"--rounds must be at least {MIN_ROUNDS} (the intervals resample whole "
@@ -58,19 +55,17 @@ def parse_args(argv):
 
 def machine_description(paths, cpus):
     """The CPU, how many of them the process may use, the kernel and the compiler."""
-    try:
-        model = re.search(r"^model name\s*: (.*)$", Path("/proc/cpuinfo").read_text(), re.M)[1]
-    except (OSError, TypeError):
-        model = "unknown CPU"
+    model = (re.search(r"^model name\s*: (.*)$", Path("/proc/cpuinfo").read_text(), re.M) or
+             [0, "unknown CPU"])[1]
     try:
         cache = (paths.build_dir / "CMakeCache.txt").read_text(encoding="utf-8")
-        compiler = re.search(r"^CMAKE_CXX_COMPILER:\w+=(.*)$", cache, re.M)[1]
-        compiler = subprocess.run([compiler, "--version"], capture_output=True, text=True,
+        compiler = subprocess.run([re.search(r"^CMAKE_CXX_COMPILER:\w+=(.*)$", cache, re.M)[1],
+                                   "--version"], capture_output=True, text=True,
                                   check=False).stdout.splitlines()[0]
     except (OSError, TypeError, IndexError):
         compiler = "unknown compiler"
-    return {"machine": f"{model}, {cpus} CPU{'s' if cpus > 1 else ''} available to the "
-                       f"process, Linux {platform.release()}", "compiler": compiler}
+    return {"machine": f"{model}, {cpus} CPU{'s' * (cpus > 1)} available to the process, "
+                       f"Linux {platform.release()}", "compiler": compiler}
 
 
 def scheduler_tick():
@@ -81,7 +76,7 @@ def scheduler_tick():
         try:
             with opener(path, "rt", encoding="utf-8") as config:
                 if found := re.search(r"^CONFIG_HZ=(\d+)$", config.read(), re.M):
-                    return int(found.group(1)), path
+                    return int(found[1]), path
         except OSError:
             pass
     return None
@@ -94,23 +89,18 @@ def progress(text):
 
 
 def run(argv):
-    args = parse_args(argv)
-    paths = running.Paths(ROOT)
-    out = args.out.resolve()
-    figure_dir = ROOT / "bench" / "figures" if args.readme else out
+    started, args = time.monotonic(), parse_args(argv)
+    paths, out = running.Paths(ROOT), args.out.resolve()
     documents = {ROOT / "bench" / "README.md": output.BLOCK, ROOT / "README.md": output.HEADLINE}
-
     # Everything that can be known to fail is checked before anything is measured.
     output.check_writable(out)
-    draw = figures.AVAILABLE
     if args.readme:
-        if not draw:
-            raise BenchError("--readme needs the figures, and so matplotlib: on Debian, "
-                             "apt-get install python3-matplotlib and run with /usr/bin/python3")
+        if not figures.AVAILABLE:
+            raise BenchError(f"--readme needs the figures, but {figures.MISSING}")
         for path, markers in documents.items():
             output.read_document(path, markers)
             output.check_writable(path.parent)
-        output.check_writable(figure_dir)
+        output.check_writable(ROOT / "bench" / "figures")
 
     running.build(paths, out / "build.log")
     cpus = len(os.sched_getaffinity(0))
@@ -119,48 +109,47 @@ def run(argv):
     configs = configurations(cpus, runtimes)
     with running.Runner(paths, os.environ) as runner:
         try:
-            samples = running.measure(runner, configs, args.rounds, args.runs, args.warmup,
-                                      random.Random(args.seed), cpus, progress)
+            samples, (stolen, others) = running.measure(
+                runner, configs, args.rounds, args.runs, args.warmup, random.Random(args.seed),
+                cpus, progress)
         finally:
             progress("")
     results = stats.analyse(samples, configs, cpus, random.Random(f"{args.seed} bootstrap"))
-    warnings = results.warnings  # that the machine was too noisy for the numbers as they stand
-
-    meta = machine_description(paths, cpus)
-    meta.update({"rounds": args.rounds, "runs per round": args.runs, "warmup": args.warmup,
-                 "seed": args.seed, "command": shlex.join(["bench/run_bench.py", *argv])})
-    tick = scheduler_tick()
+    foreign = stats.foreign(stolen, others)  # reasons to keep these numbers out of the README
+    readme = args.readme and not foreign
+    figure_dir = ROOT / "bench" / "figures" if readme else out
+    meta = {**machine_description(paths, cpus), "rounds": args.rounds,
+            "runs per round": args.runs, "warmup": args.warmup, "seed": args.seed,
+            "command": shlex.join(["bench/run_bench.py", *argv]), "steal": round(stolen, 4),
+            "other processes": round(others, 4),
+            "minutes": round((time.monotonic() - started) / 60, 1)}
+    tick, warnings = scheduler_tick(), results.warnings + foreign
     lines = report.report(results, meta, cpus, runtimes, warnings, tick)
     for warning in warnings:
         print(f"run_bench: warning: {warning}", file=sys.stderr)
     print("\n".join(lines))
 
     outputs = {out / "runs.csv": output.runs_csv(meta, warnings, samples)}
-    stale = [d / name for d in {figure_dir, out} for name in (*figures.FIGURES, *STALE)]
-    if draw:
+    if figures.AVAILABLE:
         outputs.update((figure_dir / n, text) for n, text in figures.draw(results, cpus).items())
-    if args.readme:
-        made = f"Made by `{meta['command']}`"
-        block = [f"{made}:", "", *lines, "",
-                 *(f"![{title}](figures/{name})" for name, title in figures.FIGURES.items())]
-        headline = [f"{made} (the method, all the numbers and the figures: "
-                    f"[bench/README.md](bench/README.md)):", "",
-                    *report.headline(results, tick), "",
-                    f"![{figures.FIGURES['phases.svg']}](bench/figures/phases.svg)"]
-        for (path, markers), text in zip(documents.items(), (block, headline)):
-            outputs[path] = output.rewrite(output.read_document(path, markers), markers,
-                                           "\n".join(text))
-    output.commit(outputs, stale)
-    print(f"\nCSV: {out / 'runs.csv'} (every run)\nFigures: " + (
-        ", ".join(str(figure_dir / n) for n in figures.FIGURES) if draw else "none, as "
-        "matplotlib is not installed; on Debian, apt-get install python3-matplotlib and run the "
-        "script with /usr/bin/python3."))
-    if args.readme:
+    if readme:
+        for (path, markers), text in zip(documents.items(), report.documents(
+                lines, meta["command"], results, tick)):
+            outputs[path] = output.rewrite(output.read_document(path, markers), markers, text)
+    # Figures an earlier run left beside these results, which they would not match, go.
+    output.commit(outputs, [d / name for d in {figure_dir, out} for name in figures.FIGURES])
+    print(f"\nCSV: {out / 'runs.csv'} (every run)\nFigures: " + (", ".join(
+        str(figure_dir / n) for n in figures.FIGURES) if figures.AVAILABLE else figures.MISSING))
+    if readme:
         print("bench/README.md and README.md updated")
+    elif args.readme:
+        raise BenchError(f"--readme refused: {'; '.join(foreign)}. README.md, bench/README.md "
+                         f"and bench/figures are as they were, this run's results are in {out}; "
+                         f"run it again on an idle machine")
 
 
 class Terminated(Exception):
-    """SIGTERM, turned into an exception so that temporary files are removed on the way out."""
+    """SIGTERM, as an exception, so that temporary files are removed on the way out."""
 
 
 def on_sigterm(*_):
@@ -169,12 +158,11 @@ def on_sigterm(*_):
 
 def main(argv=None):
     """Runs the benchmark; every failure ends in one line on stderr and a non-zero status."""
-    argv = sys.argv[1:] if argv is None else argv
     signal.signal(signal.SIGTERM, on_sigterm)
-    for name in [n for n in os.environ if n.startswith(running.RUNTIME_VARIABLES)]:
+    for name in [n for n in os.environ if running.dropped(n)]:
         del os.environ[name]  # matplotlib's image library loads libgomp into this process too
     try:
-        run(argv)
+        run(sys.argv[1:] if argv is None else argv)
     except KeyboardInterrupt:
         print("run_bench: interrupted", file=sys.stderr)
         return 130
@@ -185,12 +173,9 @@ def main(argv=None):
         # Nowhere to write any more: stop quietly, as a filter does.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
-    except BenchError as error:
-        print(f"run_bench: {error}", file=sys.stderr)
-        return 1
-    except OSError as error:
-        where = f" ({error.filename})" if error.filename else ""
-        print(f"run_bench: {error.strerror or error}{where}", file=sys.stderr)
+    except (BenchError, OSError) as error:
+        where = f" ({error.filename})" if getattr(error, "filename", None) else ""
+        print(f"run_bench: {getattr(error, 'strerror', None) or error}{where}", file=sys.stderr)
         return 1
     return 0
 

@@ -1,7 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""The parts of run_bench.py: configs (what is run), running (building and timing), records
-(region_timer's records), stats (from runs to summaries), report (tables and sentences),
-figures, and output (where the results are written)."""
+"""The parts of run_bench.py: configs, running, records, stats, report, figures, output."""
 
 
 class BenchError(Exception):

@@ -1,7 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""What is run: the serial baseline, each team size under each runtime setting on each OpenMP
-runtime installed, a sweep of team sizes up to 1024 under the default and passive, and on
-libomp a team of one under two conditions that show what its team start is."""
+"""What is run (bench/README.md's "What is run" says why)."""
 
 from dataclasses import dataclass
 
@@ -60,9 +58,8 @@ def runs_per_round(threads, runs, cpus):
 
 
 def configurations(cpus, runtimes):
-    """The serial build first, then runtime by runtime, team size by team size, each setting
-    (only the sweep's settings at the sizes that only the sweep has), and on libomp the
-    conditions of a team of one after its settings."""
+    """The serial build, then by runtime and team size each setting (only the sweep's at sizes
+    only the sweep has), and on libomp the conditions of a team of one after its settings."""
     configs, sweep = [SERIAL], sweep_sizes(cpus)
     for runtime in runtimes:
         for threads in sorted({*team_sizes(cpus), *sweep}):

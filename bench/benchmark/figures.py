@@ -1,40 +1,32 @@
 # SPDX-License-Identifier: MIT
 """The results as SVG figures, with matplotlib: the mean phases of a run on one time scale,
-how a run's cost grows with the team, and every run's whole-process time; built without
-pyplot's global state and turned into SVG text, so that nothing is written until the end."""
+and how a run's cost grows with the team; built without pyplot's global state and turned into
+SVG text, so that nothing is written until the end."""
 
 import importlib.util
 import io
 import logging
-import random
 
 from .records import PHASES
 
-# matplotlib logs a warning on import when it cannot write its cache under $HOME (an ordinary
-# user's, say); it makes a temporary one and carries on, so say nothing.
+# matplotlib warns on import when it cannot write its cache under $HOME (an ordinary user's,
+# say); it makes a temporary one and carries on, so say nothing.
 logging.getLogger("matplotlib").setLevel(logging.ERROR)
 # Without it the script prints the tables and says how to get the figures. It is imported only
 # to draw: it takes half a second, and loads libgomp, which reads the settings in os.environ.
 AVAILABLE = importlib.util.find_spec("matplotlib") is not None
+MISSING = ("matplotlib is not installed (on Debian: apt-get install python3-matplotlib, and run "
+           "the script with /usr/bin/python3)")
 
 # Each figure's file and title; the title is drawn on it and is its text in the documents.
 FIGURES = {"phases.svg": "Mean phases of a run",
-           "growth.svg": "How a run's cost grows with the team",
-           "whole_process.svg": "Every run's whole-process time"}
-RUNTIME_COLOURS = {"-": "black", "libgomp": "tab:blue", "libomp": "tab:orange"}
+           "growth.svg": "How a run's cost grows with the team"}
+RUNTIME_COLOURS = {"libgomp": "tab:blue", "libomp": "tab:orange"}
 PHASE_COLOURS = ("0.7", "tab:red", "tab:blue", "tab:purple", "0.85")
 # The rows of the phase figure, per runtime: one thread (on libomp also initialised early and
 # with affinity disabled), then two under each setting.
 PHASE_ROWS = ((1, "default"), (1, "initialised early"), (1, "affinity disabled"), (2, "default"),
               (2, "passive"), (2, "bind close"))
-
-
-def plain_log_axis(axis):
-    """Tick labels on a log axis as plain numbers (0.5, 2, 1000), never as powers."""
-    from matplotlib import ticker  # pylint: disable=import-outside-toplevel
-    axis.set_major_locator(ticker.LogLocator(subs=(1, 2, 5)))
-    axis.set_major_formatter(ticker.StrMethodFormatter("{x:g}"))
-    axis.set_minor_formatter(ticker.NullFormatter())
 
 
 def phase_figure(results):
@@ -45,9 +37,9 @@ def phase_figure(results):
             (results.find(r, t, s) for r in RUNTIME_COLOURS for t, s in PHASE_ROWS) if c]
     from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
     fig = Figure(figsize=(9, 0.45 * len(rows) + 1.9))
+    fig.suptitle(FIGURES["phases.svg"], fontsize="medium")
     ax = fig.subplots()
-    y = range(len(rows), 0, -1)
-    left = [0.0] * len(rows)
+    y, left = range(len(rows), 0, -1), [0.0] * len(rows)
     for (key, label), colour in zip(PHASES, PHASE_COLOURS):
         widths = [phases[key] * 1e3 for _, phases, _ in rows]
         ax.barh(y, widths, left=left, color=colour, label=label, height=0.6)
@@ -62,7 +54,6 @@ def phase_figure(results):
     ax.grid(axis="x", color="0.9")
     ax.set_axisbelow(True)
     fig.legend(loc="lower center", ncol=4, fontsize="small", frameon=False)
-    fig.suptitle(FIGURES["phases.svg"], fontsize="medium")
     fig.tight_layout(rect=(0, 0.1, 1, 1))
     return fig
 
@@ -72,6 +63,7 @@ def growth_figure(results, cpus):
     per runtime and setting, on log scales."""
     from matplotlib import figure, ticker  # pylint: disable=import-outside-toplevel
     fig = figure.Figure(figsize=(11, 4.6))
+    fig.suptitle(FIGURES["growth.svg"], fontsize="medium")
     whole, start = fig.subplots(1, 2, sharex=True)
     for runtime, setting in sorted(results.growth):
         configs = sorted((c for c in results.configs if c.sweep and
@@ -88,58 +80,26 @@ def growth_figure(results, cpus):
                      (start, "team start, ms (mean, runs with the timer)")):
         ax.set_xscale("log", base=2)
         ax.set_yscale("log")
-        ax.xaxis.set_major_formatter(ticker.ScalarFormatter())
-        plain_log_axis(ax.yaxis)
+        # Tick labels as plain numbers (0.5, 2, 1000), never as powers.
+        ax.xaxis.set_major_formatter("{x:g}")
+        ax.yaxis.set_major_locator(ticker.LogLocator(subs=(1, 2, 5)))
+        ax.yaxis.set_major_formatter("{x:g}")
+        ax.yaxis.set_minor_formatter(ticker.NullFormatter())
         ax.axvline(cpus, color="0.5", lw=0.8, ls=":")
         ax.set_xlabel(f"threads in the team (dotted: the {cpus} CPUs)")
         ax.set_ylabel(what)
         ax.grid(color="0.9")
     whole.legend(fontsize="small")
-    fig.suptitle(FIGURES["growth.svg"], fontsize="medium")
     fig.tight_layout()
     return fig
 
 
-def whole_process_figure(results, cpus):
-    """Every run without the timer as a point, one row per configuration, log time axis. The
-    points are drawn as an image inside the SVG: as vectors they would make it megabytes."""
-    configs = results.tabled(cpus)
-    jitter = random.Random(0)
-    from matplotlib.figure import Figure  # pylint: disable=import-outside-toplevel
-    fig = Figure(figsize=(9, 0.28 * len(configs) + 1.8))
-    ax = fig.subplots()
-    for row, config in enumerate(reversed(configs)):
-        samples = [s * 1e3 for s in results.whole[config.name].values]
-        ax.scatter(samples, [row + jitter.uniform(-0.3, 0.3) for _ in samples], s=5, alpha=0.35,
-                   linewidths=0, color=RUNTIME_COLOURS[config.runtime], rasterized=True)
-        summary = results.whole[config.name]
-        ax.plot([summary.median * 1e3] * 2, [row - 0.4, row + 0.4], color="black", lw=1.5,
-                label="median" if row == 0 else None)
-        ax.plot([summary.mean[0] * 1e3], [row], marker="D", color="white", markeredgecolor="black",
-                markersize=4, lw=0, label="mean" if row == 0 else None)
-    ax.axvline(2 * results.serial_median * 1e3, color="tab:red", lw=0.8, ls="--",
-               label="twice the serial median")
-    ax.set_xscale("log")
-    plain_log_axis(ax.xaxis)
-    ax.set_yticks(range(len(configs)), [c.name for c in reversed(configs)], fontsize="small")
-    ax.grid(axis="x", color="0.9")
-    ax.set_xlabel("whole-process time, ms (log scale; colour: serial build, libgomp, libomp)")
-    fig.legend(loc="lower center", ncol=3, fontsize="small", frameon=False)
-    fig.suptitle(FIGURES["whole_process.svg"], fontsize="medium")
-    fig.tight_layout(rect=(0, 0.04, 1, 1))
-    return fig
-
-
-def svg(fig):
-    """The figure as SVG text, with no date and stable element ids."""
-    from matplotlib import rc_context  # pylint: disable=import-outside-toplevel
-    out = io.StringIO()
-    with rc_context({"svg.hashsalt": "run_bench"}):
-        fig.savefig(out, format="svg", metadata={"Date": None}, dpi=150)
-    return out.getvalue()
-
-
 def draw(results, cpus):
-    """{file name: SVG text} of every figure."""
-    return dict(zip(FIGURES, map(svg, (phase_figure(results), growth_figure(results, cpus),
-                                       whole_process_figure(results, cpus)))))
+    """{file name: SVG text} of every figure, with no date and stable element ids."""
+    from matplotlib import rc_context  # pylint: disable=import-outside-toplevel
+    texts = {}
+    for name, fig in zip(FIGURES, (phase_figure(results), growth_figure(results, cpus))):
+        texts[name] = io.StringIO()
+        with rc_context({"svg.hashsalt": "run_bench"}):
+            fig.savefig(texts[name], format="svg", metadata={"Date": None}, dpi=150)
+    return {name: text.getvalue() for name, text in texts.items()}

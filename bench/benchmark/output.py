@@ -18,9 +18,8 @@ HEADLINE = ("<!-- run_bench.py headline: begin -->", "<!-- run_bench.py headline
 
 def check_writable(directory):
     """Creates directory if need be and proves that a file can be made in it."""
-    directory = Path(directory)
     try:
-        directory.mkdir(parents=True, exist_ok=True)
+        Path(directory).mkdir(parents=True, exist_ok=True)
         with tempfile.NamedTemporaryFile(dir=directory, prefix=".run_bench-check-"):
             pass
     except OSError as error:
@@ -29,8 +28,7 @@ def check_writable(directory):
 
 def atomic_write(path, text):
     """Replaces path with text in one rename; on failure the old file is left as it was."""
-    path = Path(path)
-    temporary = None
+    path, temporary = Path(path), None
     try:
         with tempfile.NamedTemporaryFile("w", encoding="utf-8", dir=path.parent,
                                          prefix=f".{path.name}.", delete=False) as out:
@@ -39,7 +37,7 @@ def atomic_write(path, text):
         os.chmod(temporary, path.stat().st_mode & 0o7777 if path.exists() else 0o644)
         os.replace(temporary, path)
     except OSError as error:
-        if temporary is not None and os.path.exists(temporary):
+        if temporary:  # made, but not renamed
             os.unlink(temporary)
         raise BenchError(f"cannot write {path}: {error.strerror or error}") from None
 
@@ -48,12 +46,8 @@ def commit(outputs, stale=()):
     """Writes every {path: text} of outputs, then removes the stale paths it did not write."""
     for path, text in outputs.items():
         atomic_write(path, text)
-    for path in map(Path, stale):
-        if path not in {Path(p) for p in outputs} and path.exists():
-            try:
-                path.unlink()
-            except OSError as error:
-                raise BenchError(f"cannot remove {path}: {error.strerror or error}") from None
+    for path in set(map(Path, stale)) - set(map(Path, outputs)):
+        path.unlink(missing_ok=True)
 
 
 def read_document(path, markers):
@@ -79,27 +73,19 @@ def rewrite(text, markers, block):
     return "".join(lines[:begin + 1]) + block.rstrip("\n") + "\n" + "".join(lines[end:])
 
 
-def _us(seconds):
-    return "" if seconds is None else f"{seconds * 1e6:.1f}"
-
-
 def runs_csv(meta, warnings, samples):
     """Every run (its configuration, round, times, context switches and phases) after "# key:
     value" lines for the machine, the settings and the warnings."""
-    fields = ["runtime", "threads", "setting", "timer", "round", "wall_us", "cpu_us",
-              "voluntary_cs", "involuntary_cs"] + [f"{key}_us" for key, _ in PHASES]
-    rows = []
-    for s in samples:
-        config, phases = s["config"], s["phases"] or {}
-        rows.append({"runtime": config.runtime, "threads": config.threads or "-",
-                     "setting": config.setting, "timer": "yes" if s["timer"] else "no",
-                     "round": s["round"], "wall_us": _us(s["wall"]), "cpu_us": _us(s["cpu"]),
-                     "voluntary_cs": s["nvcsw"], "involuntary_cs": s["nivcsw"],
-                     **{f"{key}_us": _us(phases.get(key)) for key, _ in PHASES}})
     out = io.StringIO(newline="")
     out.writelines([f"# {key}: {value}\n" for key, value in meta.items()] +
                    [f"# warning: {w}\n" for w in warnings])
-    writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
-    writer.writeheader()
-    writer.writerows(rows)
+    writer = csv.writer(out, lineterminator="\n")
+    writer.writerow(["runtime", "threads", "setting", "timer", "round", "wall_us", "cpu_us",
+                     "voluntary_cs", "involuntary_cs", *(f"{key}_us" for key, _ in PHASES)])
+    for s in samples:
+        us = ["" if v is None else f"{v * 1e6:.1f}" for v in (
+            s["wall"], s["cpu"], *((s["phases"] or {}).get(key) for key, _ in PHASES))]
+        writer.writerow([s["config"].runtime, s["config"].threads or "-", s["config"].setting,
+                         "yes" if s["timer"] else "no", s["round"], *us[:2], s["nvcsw"],
+                         s["nivcsw"], *us[2:]])
     return out.getvalue()

@@ -1,9 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""region_timer's record of a run, and the phases of the run it gives. The record is one
-line: the clock at the region's start and return, the team size T, the number of threads
-timed, then each timed thread's enter and leave times (nanoseconds since the start, -1 -1 for
-a thread that never ran the body). The benchmark reads the same monotonic clock just before
-it starts the process and just after it has reaped it."""
+"""region_timer's record of a run (its format: region_timer.c), and the phases of the run it
+gives."""
 
 from . import BenchError
 
@@ -35,8 +32,7 @@ def parse(text, spawned, reaped):
     for thread, (enter, leave) in enumerate(spans):
         if enter < 0 or leave < enter or start + leave > done:
             raise BenchError(f"thread {thread} of {team} has no span inside the region")
-    last_enter = max(enter for enter, _ in spans)
-    last_leave = max(leave for _, leave in spans)
+    last_enter, last_leave = (max(span[i] for span in spans) for i in (0, 1))
     return {"startup": (start - spawned) / 1e9, "team_start": last_enter / 1e9,
             "body": (last_leave - last_enter) / 1e9,
             "region_end": (done - start - last_leave) / 1e9, "after": (reaped - done) / 1e9,

@@ -61,6 +61,8 @@ class Files(unittest.TestCase):
         self.assertEqual((target.read_text(), os.listdir(self.dir)), ("old\n", ["README.md"]))
         output.atomic_write(target, "new\n")
         self.assertEqual((target.read_text(), os.listdir(self.dir)), ("new\n", ["README.md"]))
+        with self.assertRaisesRegex(BenchError, "^cannot write .*: No such file or directory$"):
+            output.atomic_write(self.dir / "missing" / "README.md", "new\n")
 
     def test_commit_writes_and_removes_stale_figures(self):
         old = [self.dir / "phases.svg", self.dir / "timeline.svg"]

@@ -5,10 +5,10 @@ which every configuration, phase and setting has numbers of its own."""
 import statistics
 import unittest
 
-from . import report, test_fakes
+from . import report, stats, test_fakes
 
 META = {"machine": "test machine", "compiler": "c++ 12", "rounds": 5, "runs per round": 6,
-        "seed": 1}
+        "seed": 1, "minutes": 3.5, "steal": 0.0012, "other processes": 0.034}
 
 
 def cells(line):
@@ -39,7 +39,8 @@ class Tables(unittest.TestCase):
                                       (2, ["1", "2", "8"], ("libgomp",))):
             with self.subTest(cpus=cpus, runtimes=runtimes):
                 _, results = test_fakes.fake_results(cpus, test_fakes.distinct(), runtimes)
-                lines = report.report(results, META, cpus, list(runtimes), [], None)
+                warnings = ["the machine was busy"] * (cpus == 2)
+                lines = report.report(results, META, cpus, list(runtimes), warnings, None)
                 text = "\n".join(lines)
                 for table in (report.whole_process_table(results, results.configs),
                               report.phase_table(results, results.configs)):
@@ -51,7 +52,11 @@ class Tables(unittest.TestCase):
                 self.assertEqual(len(rows), 2 * len(runtimes) * len(sizes) * 4 +
                                  2 * 2 * ("libomp" in runtimes))
                 self.assertEqual(sorted({r[1] for r in rows}, key=int), sizes)
-                self.assertNotIn("Noise warning", text)
+                self.assertEqual("\n**Warning:** the machine was busy.\n" in text, cpus == 2)
+                self.assertIn("The run took 3.5 min, build included.\nOf the machine's CPU time "
+                              "during the runs (/proc/stat), the host took 0.1% (steal) and other "
+                              f"processes 3.4%; --readme refuses either above "
+                              f"{stats.FOREIGN_LIMIT:.0%}.", text)
                 self.assertIn(f"beyond the {cpus} CPUs", text)
                 self.assertEqual("KMP_AFFINITY" in text, "libomp" in runtimes)
 
@@ -87,12 +92,11 @@ class Sentences(unittest.TestCase):
     def test_two_threads_and_the_growth(self):
         # libgomp stalls under the default setting (stall()), libomp does not.
         _, results = test_fakes.fake_results(2, stall())
-        phases = {s: results.phases[results.find("libgomp", 2, s).name]
-                  for s in ("default", "passive", "bind close")}
-        phases["one"] = results.phases[results.find("libgomp", 1, "default").name]
-        body = phases["one"]["body"]
-        added = {s: phases[s]["team_start"] - phases["one"]["team_start"] for s in
-                 ("default", "passive", "bind close")}
+        start = {(t, s): results.phases[results.find("libgomp", t, s).name]["team_start"]
+                 for t in (1, 2) for s in ("default", "passive", "bind close")}
+        body = results.phases[results.find("libgomp", 1, "default").name]["body"]
+        # Each against a team of one with the same setting.
+        added = {s: start[2, s] - start[1, s] for _, s in start}
         default, passive = (results.whole[results.find("libgomp", 2, s).name].mean[0]
                             for s in ("default", "passive"))
         tick = (250, "/proc/config.gz")
@@ -105,15 +109,16 @@ class Sentences(unittest.TestCase):
         for setting, switches in (("default", 1.2), ("passive", 3.9)):
             results.usage[results.find("libgomp", 2, setting).name]["nvcsw"] = switches
         stalled = report.two_threads(results, "libgomp", tick)
-        expected = [f"body took {report.duration(body)} on one thread",
+        expected = [f"one thread ran the loop's body in {report.duration(body)} (",
                     f"at most about {report.duration(body / 2)}",
-                    f"added {report.duration(added['passive'])} to the team start with passive",
+                    f"Against a team of one with the same setting, a team of two took "
+                    f"{report.duration(added['passive'])} longer to start with passive waiting",
                     f"{report.duration(added['bind close'])} with bind close",
                     f"and {report.duration(added['default'])} under the default setting (this "
                     f"kernel's scheduler tick: 4.00 ms, CONFIG_HZ=250 in /proc/config.gz)",
                     # Runs without the timer use 0.9 of their time on a CPU.
-                    f"used {report.ms(0.9 * default)} ms of CPU in {report.ms(default)} ms and "
-                    f"made 1.2 voluntary",
+                    f"a team of two under the default setting used {report.ms(0.9 * default)} "
+                    f"ms of CPU in {report.ms(default)} ms of wall time and made 1.2 voluntary",
                     f"against {report.ms(0.9 * passive)} ms in {report.ms(passive)} ms and "
                     f"3.9 with passive waiting", "a thread that spins"]
         for part in expected:
@@ -126,12 +131,17 @@ class Sentences(unittest.TestCase):
         self.assertTrue(quick.endswith(" under the default setting: not clearly more than with "
                                        "passive waiting, so this run shows no stall."), quick)
         self.assertNotIn("tick", quick)
-        self.assertEqual(report.headline(results, None)[0], without)
+        block, headline = report.documents(["line 1", "line 2"], "cmd --x", results, None)
+        self.assertEqual(block, "Made by `cmd --x`:\n\nline 1\nline 2\n\n"
+                                "![Mean phases of a run](figures/phases.svg)\n"
+                                "![How a run's cost grows with the team](figures/growth.svg)")
+        self.assertEqual(headline.split("\n")[2], without)
         # The fitted cost of a thread, in µs, each beside its own runtime and setting.
         fits = [f"{r} {s} " + report.interval(results.growth[r, s], report.us)
                 for r in ("libgomp", "libomp") for s in ("default", "passive")]
         self.assertEqual(len(set(fits)), 4, fits)
-        self.assertIn(f"in µs [95% CI]: {'; '.join(fits)} (", report.growth(results, 2))
+        self.assertIn(f"in µs [95% CI]: {'; '.join(fits)} (", "\n".join(
+            report.report(results, META, 2, ["libgomp", "libomp"], [], None)))
 
     def test_what_libomp_spends_starting_a_team_of_one(self):
         _, results = test_fakes.fake_results(2, test_fakes.distinct())
@@ -148,20 +158,21 @@ class Sentences(unittest.TestCase):
         given("libomp", "affinity disabled", 0.8e-3, switches=1.0)
         text = report.initialisation(results)
         for part in ("On libomp a team of one took 1.15 ms to start, against 3 µs on libgomp.",
-                     "it took 25 µs, while start-up took 1.11 ms longer and the whole run 2.55 "
-                     "ms against 2.52 ms: the time goes to libomp initialising itself",
+                     "it took 25 µs, while start-up took 1.11 ms longer than without it and the "
+                     "whole run 2.55 ms against 2.52 ms: the time goes to libomp initialising",
                      "With KMP_AFFINITY=disabled a team of one took 800 µs to start, and the "
-                     "runs made 1.0 voluntary context switches against 2.6: 350 µs of it is "
-                     "affinity"):
+                     "runs made 1.0 voluntary context switches against 2.6 with it on: 350 µs "
+                     "of the team start is affinity"):
             self.assertIn(part, text)
-        self.assertEqual(report.headline(results, None)[1:], ["", text])
+        self.assertEqual(report.documents([], "cmd", results, None)[1].split("\n")[3:5],
+                         ["", text])
         # Where the numbers do not show it, no explanation.
         given("libomp", "initialised early", 1.0e-3, whole=2.55e-3)
         given("libomp", "affinity disabled", 0.8e-3, switches=2.5)
         text = report.initialisation(results)
         self.assertIn("it took 1.00 ms, while", text)
         self.assertIn(" against 2.52 ms. With KMP_AFFINITY", text)
-        self.assertTrue(text.endswith(" against 2.6."), text)
+        self.assertTrue(text.endswith(" against 2.6 with it on."), text)
         results.configs = [c for c in results.configs if c.runtime != "libomp"]
         self.assertIsNone(report.initialisation(results))
 
