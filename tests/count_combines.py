@@ -3,25 +3,22 @@
 
     gdb -nx -batch -x count_combines.py -ex "python run(team=4)" --args PROGRAM
 
-The program gets gdb's environment (the tests set it through expect_run); a library to
-preload is given to run(), as gdb would load it into itself too.
+The program gets gdb's environment; a library to preload is given to run() instead, as gdb
+would load it into itself too. On x86-64 every lock-free update of shared memory is a
+lock-prefixed instruction: the script breaks on each in the executable's own code and steps
+over it on that thread alone. For a four-byte `lock cmpxchg %reg,(mem)` it reads, as single
+precision, what the thread read and expects (eax) and swaps in (the source register); after
+the step the zero flag says whether it succeeded and eax holds what memory held. Any other
+locked instruction is an update whose values cannot be followed, and fails the run. Nothing
+is assumed about function names, where the total is, or who wrote the update.
 
-On x86-64 every lock-free update of shared memory is a lock-prefixed instruction. The script
-breaks on each in the executable's own code and steps over it on that thread alone. For a
-four-byte `lock cmpxchg %reg,(mem)` it reads, as single precision, what the thread read and
-expects (eax) and what it swaps in (the source register); after the step the zero flag says
-whether the swap succeeded and eax holds what memory held. Any other locked instruction is
-an update whose values cannot be followed, and fails the run. Nothing is assumed about the
-program's function names, where the total is, or who wrote the update.
-
-Each thread is named by its OpenMP thread number, asked of the program (omp_get_thread_num()
-while no other thread runs), with gdb's number beside. It prints the updates in order, the
-chain of totals and each thread's count, and passes when the program exited with status 0,
-threads 0 to `team` - 1 (with `faked=(T, t)`, thread t alone of the interposer's team of T)
-each made exactly one successful update, of its own block's partial of the static schedule,
-and the swaps keep the rules of a chain (reduction.play). Failed swaps are not held against
-the program. One that makes more than twice `team` successful updates is killed there and
-fails: following an update an iteration would take seconds.
+It names each thread by its OpenMP number (the program's omp_get_thread_num(), while no other
+thread runs) and gdb's, prints the updates in order, the chain of totals and each thread's
+count, and passes when the program exited with status 0, threads 0 to `team` - 1 (with
+`faked=(T, t)`, thread t alone of the interposer's team of T) each made one successful update,
+of its block's partial of the static schedule, and the swaps keep the rules of a chain
+(reduction.play); failed swaps are not held against it. Past twice `team` successful updates
+it is killed and fails: following an update an iteration would take seconds.
 """
 
 import os
@@ -100,24 +97,23 @@ def trace(locked, most):
         gdb.execute("continue", to_string=True)
         if gdb.selected_inferior().pid == 0:  # it ended without exit_group: by SIGKILL
             return f"was killed by {signal.Signals(int(gdb.parse_and_eval('$_exitsignal'))).name}", updates
+        # Ended at a signal too: a team a signal kills vanishes while gdb reads its
+        # registers, and no signal is one the program should survive.
         if isinstance(stops[-1], gdb.SignalEvent):
-            # Ended here: a team a signal kills vanishes while gdb reads its registers,
-            # and no signal is one the program should survive.
-            gdb.execute("kill", to_string=True)
-            return f"received {stops[-1].stop_signal}", updates
-        if exiting in stops[-1].breakpoints:
-            status = int(gdb.parse_and_eval("$rdi"))
-            gdb.execute("kill", to_string=True)
-            return f"exited with status {status}", updates
-        # Any other stop is at one of the locked instructions.
-        thread = gdb.selected_thread().num
-        names.setdefault(thread, openmp_number())
-        update = step_over(locked[int(gdb.parse_and_eval("$pc"))])
-        updates.append({"thread": names[thread], "gdb": thread, **update})
-        successes += update["succeeds"]
-        if successes > most:
-            gdb.execute("kill", to_string=True)
-            return None, updates
+            ending = f"received {stops[-1].stop_signal}"
+        elif exiting in stops[-1].breakpoints:
+            ending = f"exited with status {int(gdb.parse_and_eval('$rdi'))}"
+        else:  # at one of the locked instructions
+            thread = gdb.selected_thread().num
+            names.setdefault(thread, openmp_number())
+            update = step_over(locked[int(gdb.parse_and_eval("$pc"))])
+            updates.append({"thread": names[thread], "gdb": thread, **update})
+            successes += update["succeeds"]
+            if successes <= most:
+                continue
+            ending = None
+        gdb.execute("kill", to_string=True)
+        return ending, updates
 
 
 def report(updates):
