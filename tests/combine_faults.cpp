@@ -1,18 +1,13 @@
 // SPDX-License-Identifier: MIT
 
-// The program's region written out by hand, with the fault COMBINE_FAULT names
-// planted, for the cases that show count_combines.py rejects a wrong combine
-// (tests/CMakeLists.txt gives each its reason). Unset, it is a correct program:
-//
-//   twice, each_iteration  a thread adds its block atomically in two halves, or
-//                          an iteration at a time
-//   plain_store            ... with a plain load and store
-//   integer_add            ... into a whole-number total (a lock add, no swap)
-//   extra_thread           the region asks for one thread more than the team
-//   off_by_one, same_block thread 1's block starts one late; all add thread 0's
-//   stale_start, gives_up  a thread's first swap expects a value the total
-//                          never held, then retries (or gives up)
-//   abort, kill            the program raises SIGABRT (SIGKILL) after the region
+// The program's region written out by hand with the fault COMBINE_FAULT names,
+// which count_combines.py must reject (selftest.combine.*); unset, it is right.
+// twice, each_iteration: each block added atomically in halves, or by iteration;
+// plain_store: by plain load and store; integer_add: into a whole-number total;
+// extra_thread: one thread more than the team; off_by_one: thread 1's block
+// starts late; same_block: all add thread 0's; stale_start, gives_up: the first
+// swap expects a value never held, then retries (gives up); abort, kill: the
+// program raises SIGABRT (SIGKILL) after the region.
 
 #include <omp.h>
 
@@ -78,8 +73,7 @@ int main() {
         }
     }
 
-    // Coverage counts cannot show this line run: a process a signal kills
-    // writes none. The count's SIGABRT and SIGKILL cases show it.
+    // A process a signal kills writes no coverage: selftest.combine.abort, .kill run this.
     if (fault == "abort" || fault == "kill") {
         std::raise(fault == "abort" ? SIGABRT : SIGKILL);
     }

@@ -33,9 +33,6 @@ import gdb
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import reduction  # noqa: E402  (found beside this script, once its directory is on the path)
 
-ZERO_FLAG = 1 << 6
-
-
 class Number(float):
     """A value read from the program, written as a whole number when it is one."""
 
@@ -78,7 +75,7 @@ def step_over(instruction):
     gdb.execute("stepi", to_string=True)
     return {"reads": reads, "partial": Number(swaps_in - reads), "swaps in": swaps_in,
             "finds": single("eax"),
-            "succeeds": bool(int(gdb.parse_and_eval("$eflags")) & ZERO_FLAG)}
+            "succeeds": bool(int(gdb.parse_and_eval("$eflags")) & 1 << 6)}  # the zero flag
 
 
 def trace(locked, most):
@@ -96,7 +93,8 @@ def trace(locked, most):
         stops.clear()
         gdb.execute("continue", to_string=True)
         if gdb.selected_inferior().pid == 0:  # it ended without exit_group: by SIGKILL
-            return f"was killed by {signal.Signals(int(gdb.parse_and_eval('$_exitsignal'))).name}", updates
+            killer = signal.Signals(int(gdb.parse_and_eval("$_exitsignal")))
+            return f"was killed by {killer.name}", updates
         # Ended at a signal too: a team a signal kills vanishes while gdb reads its
         # registers, and no signal is one the program should survive.
         if isinstance(stops[-1], gdb.SignalEvent):
@@ -120,16 +118,15 @@ def report(updates):
     """Prints the updates and the chain of totals; the last total and the rules broken."""
     columns = ("thread", "gdb", "reads", "partial", "swaps in", "finds")
     print("  ".join(f"{name:>8}" for name in columns) + "  outcome")
-    unfollowed = Counter()
     for update in updates:
         named = f"{update['thread']:>8}  {update['gdb']:>8}"
-        if "reads" not in update:
+        if "reads" in update:
+            print(named + "".join(f"  {str(update[name]):>8}" for name in columns[2:])
+                  + f"  {'succeeds' if update['succeeds'] else 'fails'}")
+        else:
             print(f"{named}  {update['instruction']}: not a compare-and-swap; "
                   f"an update whose values cannot be followed")
-            unfollowed[update["instruction"]] += 1
-            continue
-        print(named + "".join(f"  {str(update[name]):>8}" for name in columns[2:])
-              + f"  {'succeeds' if update['succeeds'] else 'fails'}")
+    unfollowed = Counter(update["instruction"] for update in updates if "reads" not in update)
     totals, problems = reduction.play([update for update in updates if "reads" in update])
     print("totals: " + " → ".join(str(total) for total in totals))
     return totals[-1], problems + [f"{n} update(s) by `{instruction}`, whose values cannot "
@@ -137,8 +134,7 @@ def report(updates):
 
 
 def run(team, preload=None, faked=None):
-    """Follows a run, with `preload` preloaded into the program, and quits gdb with status 0
-    if it is as the module's description says, 1 otherwise."""
+    """Follows a run (with `preload` preloaded) and quits gdb: 0 if it passes, 1 if not."""
     for setting in ("startup-with-shell off", "pagination off", "confirm off",
                     "print thread-events off", "suppress-cli-notifications on",
                     "disassembly-flavor att"):
@@ -156,14 +152,12 @@ def run(team, preload=None, faked=None):
           + ", ".join(f"{text} at {address:#x}" for address, text in locked.items()))
     ending, updates = trace(locked, 2 * team)
     total, problems = report(updates)
-    successes = [update for update in updates if update["succeeds"]]
     counts, failures = Counter(), Counter()
     for update in updates:
         (counts if update["succeeds"] else failures)[update["thread"], update["gdb"]] += 1
     for thread, number in sorted(set(counts) | set(failures)):
         print(f"thread {thread} (gdb {number}): {counts[thread, number]} update(s), "
               f"{failures[thread, number]} failed compare-and-swap attempt(s)")
-
     team_size, threads = (faked[0], [faked[1]]) if faked else (team, range(team))
     blocks = {thread: reduction.partial(team_size, thread) for thread in threads}
     numbers = sorted(thread for thread, _ in counts)
@@ -176,13 +170,11 @@ def run(team, preload=None, faked=None):
             problems.append(f"{len(numbers)} thread(s) updated shared memory "
                             f"({', '.join(map(str, numbers))}), expected {len(blocks)} "
                             f"({', '.join(map(str, blocks))})")
-        problems += [f"thread {update['thread']} (gdb {update['gdb']}) added "
-                     f"{update['partial']}, not its block's {blocks[update['thread']]}"
-                     for update in successes if "reads" in update
-                     and update["thread"] in blocks and update["partial"] != blocks[update["thread"]]]
+        problems += [f"thread {u['thread']} (gdb {u['gdb']}) added {u['partial']}, not its "
+                     f"block's {blocks[u['thread']]}" for u in updates if u["succeeds"] and "reads"
+                     in u and u["thread"] in blocks and u["partial"] != blocks[u["thread"]]]
     many = [f"{thread} ({n} times)" for (thread, _), n in sorted(counts.items()) if n != 1]
-    if many:
-        problems.append("thread(s) updated more than once: " + ", ".join(many))
+    problems += ["thread(s) updated more than once: " + ", ".join(many)] * bool(many)
     if problems:
         print("FAILED: " + "; ".join(problems))
         gdb.execute("quit 1")

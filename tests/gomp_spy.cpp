@@ -1,16 +1,12 @@
 // SPDX-License-Identifier: MIT
 
-// Preloaded in front of the OpenMP runtime, so that a test can watch what the
-// program asks of it and steer what the region body sees:
-// - each parallel region's start is reported on standard error with the team
-//   size and flags asked for, and its return with the team that ran the body
-//   ("team of N thread(s)"), so a case can tell whether its setting took effect;
-// - SPY_TEAM_SIZE=T and SPY_THREAD_NUM=t make omp_get_num_threads() and
-//   omp_get_thread_num() answer T and t, so that a real team of one thread sums
-//   thread t's block of a team of T.
-// What it cannot fake (one variable without the other, a value not a whole
-// number, t not below T, a real team of more than one thread) it refuses with
-// a line "gomp_spy: ..." and status 2, before the program can print a sum.
+// Preloaded in front of the OpenMP runtime: reports on standard error each
+// parallel region's start (the team size and flags asked for) and return (the
+// team that ran the body), so a case can tell whether its setting took effect.
+// With SPY_TEAM_SIZE=T and SPY_THREAD_NUM=t, omp_get_num_threads() and
+// omp_get_thread_num() answer T and t: a real team of one thread sums thread
+// t's block of a team of T. What it cannot fake it refuses with a line
+// "gomp_spy: ..." and status 2, before the program can print a sum.
 
 #include <dlfcn.h>
 #include <unistd.h>
