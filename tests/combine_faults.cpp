@@ -1,23 +1,13 @@
 // SPDX-License-Identifier: MIT
 
-// The program's region written out by hand, with one fault planted, for the
-// cases that show count_combines.py rejects a wrong combine. COMBINE_FAULT
-// names the fault:
-//
-//   twice           each thread adds its block into the total in two halves
-//   each_iteration  every iteration is added into the total atomically
-//   plain_store     each thread adds its partial with a plain load and store
-//   extra_thread    the region asks for one thread more than the default team
-//   off_by_one      thread 1's block starts one iteration late
-//   same_block      every thread adds thread 0's block
-//   integer_add     each thread adds its partial into a whole-number total
-//                   (an atomic add, not a compare-and-swap)
-//   stale_start     each thread's first swap expects a value the total never
-//                   held; the ones after it are retried as they should be
-//   gives_up        each thread makes that one swap and gives up when it fails
-//   abort, kill     the program raises SIGABRT (SIGKILL) once the region is done
-//
-// Unset, it is a correct program, which the count accepts.
+// The program's region written out by hand with the fault COMBINE_FAULT names,
+// which count_combines.py must reject (selftest.combine.*); unset, it is right.
+// twice, each_iteration: each block added atomically in halves, or by iteration;
+// plain_store: by plain load and store; integer_add: into a whole-number total;
+// extra_thread: one thread more than the team; off_by_one: thread 1's block
+// starts late; same_block: all add thread 0's; stale_start, gives_up: the first
+// swap expects a value never held, then retries (gives up); abort, kill: the
+// program raises SIGABRT (SIGKILL) after the region.
 
 #include <omp.h>
 
@@ -57,25 +47,13 @@ int main() {
         const int first = thread * (n / team) + (thread < extra ? thread : extra);
         const int end = first + n / team + (thread < extra ? 1 : 0);
         const int start = fault == "off_by_one" && thread == 1 ? first + 1 : first;
-        if (fault == "twice") {
-            const int middle = (start + end) / 2;
-#pragma omp atomic
-            sum += block_sum(start, middle);
-#pragma omp atomic
-            sum += block_sum(middle, end);
-        } else if (fault == "each_iteration") {
-            for (int i = start; i < end; ++i) {
-#pragma omp atomic
-                sum += block_sum(i, i + 1);
-            }
-        } else if (fault == "plain_store") {
-            sum += block_sum(start, end);
+        const float partial = block_sum(start, end);
+        if (fault == "plain_store") {
+            sum += partial;
         } else if (fault == "integer_add") {
-            const auto partial = static_cast<int>(block_sum(start, end));
 #pragma omp atomic
-            whole_sum += partial;
+            whole_sum += static_cast<int>(partial);
         } else if (fault == "stale_start" || fault == "gives_up") {
-            const float partial = block_sum(start, end);
             float expected = -1.0F;
             float desired = expected + partial;
             while (!__atomic_compare_exchange(&sum, &expected, &desired, false, __ATOMIC_SEQ_CST,
@@ -84,13 +62,18 @@ int main() {
                 desired = expected + partial;
             }
         } else {
+            // The block in one atomic add, or in pieces: two halves or each iteration.
+            int pieces = fault == "twice" ? 2 : 1;
+            pieces = fault == "each_iteration" ? end - start : pieces;
+            for (int k = 0; k < pieces; ++k) {
+                const int size = end - start;
 #pragma omp atomic
-            sum += block_sum(start, end);
+                sum += block_sum(start + k * size / pieces, start + (k + 1) * size / pieces);
+            }
         }
     }
 
-    // Coverage counts cannot show this line run: a process a signal kills
-    // writes none. The count's SIGABRT and SIGKILL cases show it.
+    // A process a signal kills writes no coverage: selftest.combine.abort, .kill run this.
     if (fault == "abort" || fault == "kill") {
         std::raise(fault == "abort" ? SIGABRT : SIGKILL);
     }

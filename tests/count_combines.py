@@ -1,48 +1,24 @@
 # SPDX-License-Identifier: MIT
 """Follows every atomic update of shared memory that a program's own code makes.
 
-Run inside gdb, then call run():
-
     gdb -nx -batch -x count_combines.py -ex "python run(team=4)" --args PROGRAM
 
-The program gets gdb's own environment, which the caller sets (the tests start
-gdb through expect_run, which gives it only the runtime settings the case
-names); only a library to preload is given to run(), since gdb would load it
-into itself too.
+The program gets gdb's environment; a library to preload is given to run() instead, as gdb
+would load it into itself too. On x86-64 every lock-free update of shared memory is a
+lock-prefixed instruction: the script breaks on each in the executable's own code and steps
+over it on that thread alone. For a four-byte `lock cmpxchg %reg,(mem)` it reads, as single
+precision, what the thread read and expects (eax) and swaps in (the source register); after
+the step the zero flag says whether it succeeded and eax holds what memory held. Any other
+locked instruction is an update whose values cannot be followed, and fails the run. Nothing
+is assumed about function names, where the total is, or who wrote the update.
 
-On x86-64 every lock-free update of shared memory is an instruction with the
-lock prefix. The script breaks on each such instruction in the executable's
-own code (not the runtime's or the C library's) and steps over it on the
-thread that reached it, alone. For `lock cmpxchg %reg,(mem)` on four bytes it
-reads the values from the registers, as single precision: the total the thread
-read and expects to find is in eax, the value it swaps in is in the source
-register, and after the step the zero flag tells whether the swap succeeded and
-eax holds what the memory held. Any other locked instruction (an add, an
-exchange, an eight-byte swap) is reported and counted as an update whose values
-cannot be followed, which fails the run: the chain cannot be shown. The script
-knows nothing of how the program arranges its code: not the name of the
-function, not where the total is, not whether the compiler or the programmer
-wrote the update.
-
-Each thread is named by its OpenMP thread number, which the script asks of the
-program itself (omp_get_thread_num(), called in the thread while no other may
-run), with gdb's number for it beside. It prints each update in the order they
-happened, then the chain of totals and each thread's count, and passes when the
-program exited with status 0 and
-
-- the threads that made a successful update are numbered 0 to `team` - 1, each
-  once (with `faked=(T, t)`, thread t alone: the interposer's team of T), and
-  each made exactly one;
-- each thread t added its own block's partial of the static schedule on a team
-  of `team` (or T);
-- the swaps keep the rules of a chain (reduction.play): each from a value the
-  total held, finding what the swap before wrote, succeeding exactly when it
-  found what it read, and each failed one retried by its thread from what it
-  found, with the same partial.
-
-Failed swaps are not held against the program. A program that makes more than
-twice `team` successful updates is killed there and fails: following one update
-an iteration would take seconds.
+It names each thread by its OpenMP number (the program's omp_get_thread_num(), while no other
+thread runs) and gdb's, prints the updates in order, the chain of totals and each thread's
+count, and passes when the program exited with status 0, threads 0 to `team` - 1 (with
+`faked=(T, t)`, thread t alone of the interposer's team of T) each made one successful update,
+of its block's partial of the static schedule, and the swaps keep the rules of a chain
+(reduction.play); failed swaps are not held against it. Past twice `team` successful updates
+it is killed and fails: following an update an iteration would take seconds.
 """
 
 import os
@@ -57,9 +33,6 @@ import gdb
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import reduction  # noqa: E402  (found beside this script, once its directory is on the path)
 
-ZERO_FLAG = 1 << 6
-
-
 class Number(float):
     """A value read from the program, written as a whole number when it is one."""
 
@@ -67,24 +40,15 @@ class Number(float):
         return f"{self:.9g}"  # nine digits tell any two single-precision values apart
 
 
-def program_text():
-    """(start, end) of each .text range of the executable itself, once it is mapped."""
-    files = gdb.execute("info files", to_string=True)
-    # Lines for shared libraries end in "in /path"; the executable's have no "in".
-    return [(int(low, 16), int(high, 16))
-            for low, high in re.findall(r"^\s*(0x[0-9a-f]+) - (0x[0-9a-f]+) is \.text$",
-                                        files, re.M)]
-
-
-def locked_instructions(ranges):
-    """{address: instruction text} of every lock-prefixed instruction in the ranges."""
+def locked_instructions():
+    """{address: text} of each lock-prefixed instruction in the executable's own .text."""
     arch = gdb.selected_frame().architecture()
-    found = {}
-    for start, end in ranges:
-        for insn in arch.disassemble(start, end - 1):
-            if insn["asm"].split()[:1] == ["lock"]:
-                found[insn["addr"]] = " ".join(insn["asm"].split())
-    return found
+    # Lines for shared libraries end in "in /path"; the executable's have no "in".
+    ranges = re.findall(r"^\s*(0x[0-9a-f]+) - (0x[0-9a-f]+) is \.text$",
+                        gdb.execute("info files", to_string=True), re.M)
+    return {insn["addr"]: " ".join(insn["asm"].split()) for low, high in ranges
+            for insn in arch.disassemble(int(low, 16), int(high, 16) - 1)
+            if insn["asm"].split()[:1] == ["lock"]}
 
 
 def single(register):
@@ -111,64 +75,58 @@ def step_over(instruction):
     gdb.execute("stepi", to_string=True)
     return {"reads": reads, "partial": Number(swaps_in - reads), "swaps in": swaps_in,
             "finds": single("eax"),
-            "succeeds": bool(int(gdb.parse_and_eval("$eflags")) & ZERO_FLAG)}
+            "succeeds": bool(int(gdb.parse_and_eval("$eflags")) & 1 << 6)}  # the zero flag
 
 
 def trace(locked, most):
-    """Runs the program until it asks to exit, or kills it at its update number `most` + 1;
-    how it ended (None if this script stopped it) and the updates, in order, each with the
-    thread's OpenMP number and gdb's."""
-    updates, names = [], {}
-    successes = 0
-    stops = []
+    """Runs the program until it exits, or kills it at successful update `most` + 1; how it
+    ended (None: killed so) and the updates in order, with each thread's OpenMP and gdb number."""
+    updates, names, stops, successes = [], {}, [], 0
     gdb.events.stop.connect(stops.append)
     for address in locked:
         gdb.Breakpoint(f"*{address:#x}", internal=True)
-    # The program is stopped, and killed, when it calls exit_group (as exit() and
-    # _exit() do): gdb cannot always follow dozens of threads that vanish at once.
+    # Killed at exit_group (exit() and _exit()): gdb cannot always follow dozens of
+    # threads that vanish at once.
     gdb.execute("catch syscall exit_group", to_string=True)
     exiting = gdb.breakpoints()[-1]
     while True:
         stops.clear()
         gdb.execute("continue", to_string=True)
         if gdb.selected_inferior().pid == 0:  # it ended without exit_group: by SIGKILL
-            return f"was killed by {signal.Signals(int(gdb.parse_and_eval('$_exitsignal'))).name}", updates
+            killer = signal.Signals(int(gdb.parse_and_eval("$_exitsignal")))
+            return f"was killed by {killer.name}", updates
+        # Ended at a signal too: a team a signal kills vanishes while gdb reads its
+        # registers, and no signal is one the program should survive.
         if isinstance(stops[-1], gdb.SignalEvent):
-            # Ended here: gdb cannot always follow a team that a signal kills (its
-            # threads vanish while it reads their registers), and this program is
-            # sent none it should survive.
-            gdb.execute("kill", to_string=True)
-            return f"received {stops[-1].stop_signal}", updates
-        if exiting in stops[-1].breakpoints:
-            status = int(gdb.parse_and_eval("$rdi"))
-            gdb.execute("kill", to_string=True)
-            return f"exited with status {status}", updates
-        # Any other stop is at one of the locked instructions.
-        thread = gdb.selected_thread().num
-        names.setdefault(thread, openmp_number())
-        update = step_over(locked[int(gdb.parse_and_eval("$pc"))])
-        updates.append({"thread": names[thread], "gdb": thread, **update})
-        successes += update["succeeds"]
-        if successes > most:
-            gdb.execute("kill", to_string=True)
-            return None, updates
+            ending = f"received {stops[-1].stop_signal}"
+        elif exiting in stops[-1].breakpoints:
+            ending = f"exited with status {int(gdb.parse_and_eval('$rdi'))}"
+        else:  # at one of the locked instructions
+            thread = gdb.selected_thread().num
+            names.setdefault(thread, openmp_number())
+            update = step_over(locked[int(gdb.parse_and_eval("$pc"))])
+            updates.append({"thread": names[thread], "gdb": thread, **update})
+            successes += update["succeeds"]
+            if successes <= most:
+                continue
+            ending = None
+        gdb.execute("kill", to_string=True)
+        return ending, updates
 
 
 def report(updates):
-    """Prints the updates in order and the chain of totals; the last total and the rules
-    the updates break."""
+    """Prints the updates and the chain of totals; the last total and the rules broken."""
     columns = ("thread", "gdb", "reads", "partial", "swaps in", "finds")
     print("  ".join(f"{name:>8}" for name in columns) + "  outcome")
-    unfollowed = Counter()
     for update in updates:
         named = f"{update['thread']:>8}  {update['gdb']:>8}"
-        if "reads" not in update:
+        if "reads" in update:
+            print(named + "".join(f"  {str(update[name]):>8}" for name in columns[2:])
+                  + f"  {'succeeds' if update['succeeds'] else 'fails'}")
+        else:
             print(f"{named}  {update['instruction']}: not a compare-and-swap; "
                   f"an update whose values cannot be followed")
-            unfollowed[update["instruction"]] += 1
-            continue
-        print(named + "".join(f"  {str(update[name]):>8}" for name in columns[2:])
-              + f"  {'succeeds' if update['succeeds'] else 'fails'}")
+    unfollowed = Counter(update["instruction"] for update in updates if "reads" not in update)
     totals, problems = reduction.play([update for update in updates if "reads" in update])
     print("totals: " + " → ".join(str(total) for total in totals))
     return totals[-1], problems + [f"{n} update(s) by `{instruction}`, whose values cannot "
@@ -176,46 +134,35 @@ def report(updates):
 
 
 def run(team, preload=None, faked=None):
-    """Follows the updates of a run, with the library `preload` preloaded into the program if
-    one is given, and quits gdb: status 0 if they are as the module's description says, 1
-    otherwise. `faked=(T, t)`: the program's one thread is told, by the interposer preloaded
-    into it, that it is thread t of T."""
-    gdb.execute("set startup-with-shell off")
-    gdb.execute("set pagination off")
-    gdb.execute("set confirm off")
-    gdb.execute("set print thread-events off")
-    gdb.execute("set suppress-cli-notifications on")
-    gdb.execute("set disassembly-flavor att")
+    """Follows a run (with `preload` preloaded) and quits gdb: 0 if it passes, 1 if not."""
+    for setting in ("startup-with-shell off", "pagination off", "confirm off",
+                    "print thread-events off", "suppress-cli-notifications on",
+                    "disassembly-flavor att"):
+        gdb.execute(f"set {setting}")
     if preload:
         gdb.execute(f"set environment LD_PRELOAD={preload}")
-    # Stop once the executable is mapped, before any library has run: at the
-    # first shared-library event, which, unlike starti, prints nothing.
+    # Stop once the executable is mapped, before any library has run: at the first
+    # shared-library event, which, unlike starti, prints nothing.
     gdb.execute("set stop-on-solib-events 1")
     gdb.execute("run", to_string=True)
     gdb.execute("set stop-on-solib-events 0")
     gdb.execute("set scheduler-locking step")  # a step moves only the thread that stopped
-    locked = locked_instructions(program_text())
+    locked = locked_instructions()
     print("locked instructions in the program: "
           + ", ".join(f"{text} at {address:#x}" for address, text in locked.items()))
-
-    # A program that updates far more often than once a thread (once an iteration, say)
-    # is stopped early: following a thousand updates under gdb takes seconds.
-    most = 2 * team
-    ending, updates = trace(locked, most)
+    ending, updates = trace(locked, 2 * team)
     total, problems = report(updates)
-    successes = [update for update in updates if update["succeeds"]]
-    counts = Counter((update["thread"], update["gdb"]) for update in successes)
-    failures = Counter((update["thread"], update["gdb"]) for update in updates
-                       if not update["succeeds"])
+    counts, failures = Counter(), Counter()
+    for update in updates:
+        (counts if update["succeeds"] else failures)[update["thread"], update["gdb"]] += 1
     for thread, number in sorted(set(counts) | set(failures)):
         print(f"thread {thread} (gdb {number}): {counts[thread, number]} update(s), "
               f"{failures[thread, number]} failed compare-and-swap attempt(s)")
-
     team_size, threads = (faked[0], [faked[1]]) if faked else (team, range(team))
     blocks = {thread: reduction.partial(team_size, thread) for thread in threads}
     numbers = sorted(thread for thread, _ in counts)
     if ending is None:  # what it left unfinished is no fault of its own
-        problems = [f"stopped at update {most + 1}, more than twice the team's"]
+        problems = [f"stopped at update {2 * team + 1}, more than twice the team's"]
     else:
         if ending != "exited with status 0":
             problems.append(f"the program {ending}")
@@ -223,13 +170,11 @@ def run(team, preload=None, faked=None):
             problems.append(f"{len(numbers)} thread(s) updated shared memory "
                             f"({', '.join(map(str, numbers))}), expected {len(blocks)} "
                             f"({', '.join(map(str, blocks))})")
-        problems += [f"thread {update['thread']} (gdb {update['gdb']}) added "
-                     f"{update['partial']}, not its block's {blocks[update['thread']]}"
-                     for update in successes if "reads" in update
-                     and update["thread"] in blocks and update["partial"] != blocks[update["thread"]]]
+        problems += [f"thread {u['thread']} (gdb {u['gdb']}) added {u['partial']}, not its "
+                     f"block's {blocks[u['thread']]}" for u in updates if u["succeeds"] and "reads"
+                     in u and u["thread"] in blocks and u["partial"] != blocks[u["thread"]]]
     many = [f"{thread} ({n} times)" for (thread, _), n in sorted(counts.items()) if n != 1]
-    if many:
-        problems.append("thread(s) updated more than once: " + ", ".join(many))
+    problems += ["thread(s) updated more than once: " + ", ".join(many)] * bool(many)
     if problems:
         print("FAILED: " + "; ".join(problems))
         gdb.execute("quit 1")

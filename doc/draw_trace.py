@@ -1,13 +1,11 @@
 # SPDX-License-Identifier: MIT
-"""Draws a run that count_combines.py traced: one lane per thread, by OpenMP thread number,
-with its block; each compare-and-swap in the order it happened, the failed ones told apart
-from the successful ones, and the total after each success.
+"""Draws a run that tests/count_combines.py traced: a lane per OpenMP thread, with its block,
+and each compare-and-swap in order, failed ones apart from successful ones.
 
-    gdb ... count_combines.py ... | python3 tests/draw_trace.py RUN.svg
+    gdb ... count_combines.py ... | python3 doc/draw_trace.py RUN.svg   (or any matplotlib format)
 
-passes the trace through to standard output and draws it into RUN.svg (or .png, or any
-format matplotlib writes). With --check DOC it draws, for each such command in DOC, the
-trace shown after it and exits 1 unless every picture named is that drawing, byte for byte.
+passes the trace through and draws it. --check DOC exits 1 unless each picture a command in
+DOC names is, byte for byte, the drawing of the trace shown after it.
 """
 
 import io
@@ -20,11 +18,12 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402  (after the backend is chosen)
 
+CHECKOUT = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(CHECKOUT / "tests"))
 import reduction  # noqa: E402
 
 ROW = re.compile(r"^ +(\d+) +(\d+) +(\S+) +(\S+) +(\S+) +(\S+)  (succeeds|fails)$")
-COMMAND = re.compile(r"^\$ .*count_combines.* \| \S*python3 tests/draw_trace\.py (\S+)$")
-CHECKOUT = pathlib.Path(__file__).resolve().parent.parent
+COMMAND = re.compile(r"^\$ .*count_combines.* \| \S*python3 doc/draw_trace\.py (\S+)$")
 
 plt.rcParams.update({"svg.hashsalt": "draw_trace", "svg.fonttype": "none", "font.size": 9})
 
@@ -36,15 +35,12 @@ def draw(lines, picture, file_format):
     team = len(lanes)
     figure, axes = plt.subplots(figsize=(max(6.5, 1.6 + 1.25 * len(swaps)), 1.2 + 0.75 * team))
     for order, (thread, _, reads, partial, swaps_in, finds, outcome) in enumerate(swaps, 1):
-        if outcome == "succeeds":
-            axes.plot(order, int(thread), "o", color="tab:blue", markersize=9)
-            axes.annotate(f"{reads} + {partial}\n= {swaps_in}", (order, int(thread)),
-                          xytext=(0, 9), textcoords="offset points", ha="center")
-        else:
-            axes.plot(order, int(thread), "x", color="tab:red", markersize=9, mew=2)
-            axes.annotate(f"from {reads}:\nfinds {finds}", (order, int(thread)),
-                          xytext=(0, 9), textcoords="offset points", ha="center",
-                          color="tab:red")
+        ok = outcome == "succeeds"
+        axes.plot(order, int(thread), "o" if ok else "x", color="tab:blue" if ok else "tab:red",
+                  markersize=9, mew=1 if ok else 2)
+        label = f"{reads} + {partial}\n= {swaps_in}" if ok else f"from {reads}:\nfinds {finds}"
+        axes.annotate(label, (order, int(thread)), xytext=(0, 9), textcoords="offset points",
+                      ha="center", color="black" if ok else "tab:red")
     blocks = [reduction.block(team, thread) for thread, _ in lanes]
     axes.set_yticks([thread for thread, _ in lanes],
                     [f"thread {thread} (gdb {gdb})\nblock {block[0]}–{block[-1]}"
