@@ -188,8 +188,8 @@ class Page:
             self.trace = {"line": number, "team": int(command[1]), "swaps": [], "gdb": {}}
         elif trace and row:
             thread, gdb, *numbers = map(int, row.groups()[:6])
-            clash = (gdbs := trace["gdb"]).setdefault(thread, gdb) != gdb or len(
-                set(gdbs.values())) < len(gdbs)
+            gdbs = trace["gdb"]
+            clash = gdbs.setdefault(thread, gdb) != gdb or len(set(gdbs.values())) < len(gdbs)
             swap(trace["swaps"], trace["team"], thread, *numbers, row[7])
             if clash:
                 raise Refused(f"a thread has one gdb number, a gdb number one thread: {gdbs}")
