@@ -14,7 +14,7 @@ from pathlib import Path
 import check_docs
 
 TABLE = ("| T | thread | iterations | count | partial sum |\n| ---: |\n"
-         "| 2 | 0 | 0–499 | 500 | 124750 |\n")
+         "| 2 | 0 | 0–499 | 500 | 124750 |\n| 3 | 0 | 0–333 | 334 | 55611 |\n")
 # Thread 1 swaps first; thread 0 fails once, then retries from what it found.
 ROWS = [(1, 2, 0, 374750, 374750, 0, "succeeds"), (0, 1, 0, 124750, 124750, 374750, "fails"),
         (0, 1, 374750, 124750, 499500, 374750, "succeeds")]
@@ -25,41 +25,37 @@ TRACE = ("```console\n$ OMP_NUM_THREADS=2 gdb -x tests/count_combines.py --args 
          + "totals: 0 → 374750 → 499500\nthread 0 (gdb 1): 1 update(s), 1 failed attempt(s)\n"
          "thread 1 (gdb 2): 1 update(s), 0 failed attempt(s)\n"
          "2 thread(s), one update each, from 0 to 499500; 1 failed swap(s) retried\n```\n")
-PICTURE = """```text
-T = 2              thread 0          thread 1
-block              0–499             500–999
-partial            124750            374750
-total, threads 1, 0:   0 → 374750 → 499500
-```
-"""
-TEAMS = {"rows": [(2, 0), (3, 0)], "table": TABLE + "| 3 | 0 | 0–333 | 334 | 55611 |\n"}
+PICTURE = ("```text\nT = 2      thread 0   thread 1\nblock      0–499      500–999\n"
+           "partial    124750     374750\ntotal, threads 1, 0:   0 → 374750 → 499500\n```\n")
 SCHEDULE = ("let q be 1000 divided by T (rounded down) and r the remainder: threads 0 to r − 1 "
             "take q + 1 iterations each and the others take q.\n")
 MANUAL = ("with a team of T threads, the first 1000 mod T threads take 1000/T + 1 consecutive\n"
           "iterations each and the others 1000/T, in thread order.\n")
 
 
-def check(doc="", readme=TABLE, manual="", rows=((2, 0),), table=TABLE):
-    """check_numbers on doc.md (after the table of blocks), README.md and manual.1."""
+def check(doc="", readme=TABLE, manual="", rows=((2, 0), (3, 0))):
+    """check_numbers on doc.md (the table of blocks, a blank line, doc), README.md, manual.1."""
     with tempfile.TemporaryDirectory() as directory:
         paths = [Path(directory, name) for name in ("doc.md", "README.md", "manual.1")]
-        for path, text in zip(paths, (table + "\n" + doc, readme, manual)):
+        for path, text in zip(paths, (TABLE + "\n" + doc, readme, manual)):
             path.write_text(text, encoding="utf-8")
         return [error.replace(directory + "/", "") for error in
                 check_docs.check_numbers(*map(str, paths), list(rows))]
 
 
 def faults(text, *replacements):
-    """text once for each (old, new), a blank line between: a document with one fault each."""
+    """text once for each (old, new), a blank line between: one fault in each."""
     return "\n".join(text.replace(old, new) for old, new in replacements)
 
 
 class Case(unittest.TestCase):
-    def refused(self, errors, *starts):
-        """One error for each start (its place and message), in that order."""
-        self.assertEqual(len(errors), len(starts), errors)
-        for error, start in zip(errors, starts):
-            self.assertTrue(error.startswith(start), (error, start))
+    def refused(self, errors, *expected):
+        """One error for each "place: words", in order, at that place and holding the words;
+        a place of digits alone is a line of doc.md."""
+        self.assertEqual(len(errors), len(expected), errors)
+        for error, (place, words) in zip(errors, (e.split(": ", 1) for e in expected)):
+            self.assertTrue(error.startswith(("doc.md:" if place.isdigit() else "") + place + ": ")
+                            and words in error, (error, place, words))
 
 
 class Numbers(Case):
@@ -70,90 +66,75 @@ class Numbers(Case):
         self.assertEqual(check("\n".join([SWAPS, PICTURE, "```\nblock 0–498\n```", TRACE, prose,
                                           SCHEDULE, spy + "sum = 499500.000000\n```"]),
                                readme=TABLE + "| 1024 | 1000 | none | 0 | 0 |\n\nIts prose: 7.\n",
-                               manual=".Dd December 9, 2026\nThe status is 0.\n" + MANUAL,
-                               **TEAMS), [])
+                               manual=".Dd December 9, 2026\nThe status is 0.\n" + MANUAL), [])
 
-    def test_blocks(self):
-        self.refused(check(readme="no table"), "README.md: no table of blocks")
-        self.refused(check(readme=TABLE.replace("| 500 |", "| 501 |") + "| 2 | x | 0 |\n"
-                           "| 2 | 2 | none | 0 | 0 |\n", rows=[(2, 0), (2, 1)]),
-                     "doc.md: the table of blocks has no row for T = 2, thread 1",
-                     "README.md:3: T = 2, thread 0 shows 0–499, 501, 124750; the static schedule "
-                     "gives 0–499, 500, 124750", "README.md:4: not a row of T | thread | iter",
-                     "README.md:5: a team of 2 has no thread 2")
-
-    def test_swaps(self):
+    def test_tables(self):
+        self.refused(check(readme="no table"), "README.md: no table of blocks (T | thread | iter")
         swapped = re.sub(r"\| 2 \| ([01])", lambda m: "| 2 | " + "10"[int(m[1])], SWAPS)
-        self.refused(check("\n".join([swapped, SWAPS + "| 2 | 0 | 0 | 124750 | 124750 | 499500 | "
-                                      "fails |\n", SWAPS[:SWAPS.index("| 2 | 0")],
-                                      SWAPS.replace("fails |", "lost |")])),
-                     "doc.md:7: thread 0 of 2 has the partial 124750, not 374750", "doc.md:8: "
-                     "thread 1 of 2 has", "doc.md:9: thread 1", "doc.md:11: the swaps of this "
-                     "table: thread 0 does not retry its failed swap from 499500 with the same "
-                     "partial; the total runs [0, 374750, 499500]", "doc.md:18: the swaps of this "
-                     "table: the total runs [0, 374750], to 499500",
-                     "doc.md:25: not a row of T | thread | reads")
+        retry = SWAPS + "| 2 | 0 | 0 | 124750 | 124750 | 499500 | fails |\n"
+        self.refused(check("\n".join([swapped, retry, SWAPS[:SWAPS.index("| 2 | 0")],
+                                      SWAPS.replace("fails |", "lost |")]),
+                           TABLE.replace("| 500 |", "| 501 |") + "| 2 | x | 0 |\n"
+                           "| 2 | 2 | none | 0 | 0 |\n", rows=[(2, 0), (2, 1)]),
+                     "8: thread 0 of 2 has the partial 124750, not 374750\n    | 2 | 0 | 0 | 3747",
+                     "9: thread 1 of 2", "10: thread 1 of 2", "12: the swaps of this table: thread "
+                     "0 does not retry its failed swap from 499500 with the same partial; the total"
+                     " runs [0, 374750, 499500]", "19: the swaps of this table: the total runs "
+                     "[0, 374750], to 499500", "26: not a row of T | thread | reads | partial |",
+                     "doc.md: the table of blocks has no row for T = 2, thread 1, which the tests",
+                     "README.md:3: T = 2, thread 0 shows 0–499, 501, 124750; the static schedule "
+                     "gives 0–499, 500, 124750", "README.md:5: not a row of T | thread | iter",
+                     "README.md:6: a team of 2 has no thread 2")
 
     def test_pictures(self):
         self.refused(check(faults(PICTURE, ("500–999", "500–998"), ("374750\nt", "374751\nt"),
                                   ("1, 0:", "1, 1:"), ("1, 0:", "2, 0:"))),
-                     "doc.md:7: the picture's blocks are 0–499, 500–999",
-                     "doc.md:15: the picture's partials are 124750, 374750",
-                     "doc.md:23: in that order the total runs [0, 374750, 749500], to 499500",
-                     "doc.md:30: a team of 2 has no thread 2")
+                     "8: the picture's blocks are 0–499, 500–999", "16: the picture's partials "
+                     "are 124750, 374750", "24: in that order the total runs [0, 374750, 749500], "
+                     "to 499500", "31: a team of 2 has no thread 2")
 
     def test_trace(self):
-        swapped = re.sub(r"^( +|thread )([01])\b", lambda m: m[1] + "10"[int(m[2])], TRACE,
-                         flags=re.M)  # each row carries its own thread's partial
-        twice = ("```\n$ OMP_NUM_THREADS=4 gdb -x count_combines.py\n"  # 0 and 3 of 4, twice
-                 "  0  1  0  31125  31125  0  succeeds\n  3  4  31125  218625  249750  31125  "
-                 "succeeds\n  0  1  249750  31125  280875  249750  succeeds\n  3  4  280875  "
-                 "218625  499500  280875  succeeds\n4 thread(s), one update each, from 0 to "
-                 "499500; 0 failed swap(s)\n```\n")
-        self.refused(check("\n".join([swapped, twice, faults(
-            TRACE, ("0         1    374750", "0         3    374750"),
-            ("0         1 ", "0         2 "), ("→ 499500", "→ 499501"),
-            ("374750  succeeds", "374750     fails"), ("1 update(s), 1", "1 update(s), 0"),
-            ("1 failed swap(s)", "0 failed swap(s)"), ("2 thread(s)", ""))])),
-            "doc.md:7: thread 0 of 2 has the partial 124750, not 374750", "doc.md:8:", "doc.md:9:",
-            "doc.md:22: the trace above is not one update by each of 4 threads, from 0 to 499500, "
-            "with 0 failed", "doc.md:29: a thread has one gdb number, a gdb number one thread: "
-            "{1: 2, 0: 1}", "doc.md:39: a thread has one gdb number, a gdb number one thread: "
-            "{1: 2, 0: 2}", "doc.md:40:", "doc.md:42: thread 0, gdb's 2, made one update",
-            "doc.md:52: the swaps above run the total [0, 374750, 499500]",
-            "doc.md:63: thread 0's swap fails, though it finds 374750 and read 374750",
-            "doc.md:64: thread 0, gdb's 1, made one update and 2 failed swap(s) above",
-            "doc.md:66: the trace above is not one update by each of 2 threads, from 0 to 499500, "
-            "with 2 failed swap(s)", "doc.md:75: thread 0, gdb's 1, made one update and 1 failed",
-            "doc.md:88: the trace above is not one update by each of 2 threads, from 0 to 499500, "
-            "with 1 failed swap(s)", "doc.md:100: the trace from line 92 has no verdict line")
+        twice = ("```\n$ OMP_NUM_THREADS=4 gdb -x count_combines.py\n  0  1  0  31125  31125  0  "
+                 "succeeds\n  3  4  31125  218625  249750  31125  succeeds\n  0  1  249750  31125"
+                 "  280875  249750  succeeds\n  3  4  280875  218625  499500  280875  succeeds\n"
+                 "4 thread(s), one update each, from 0 to 499500; 0 failed swap(s)\n```\n")
+        self.refused(check(twice + "\n" + faults(  # 0 and 3 of 4 twice each, then one fault each
+            TRACE, ("0         1    374750", "0         3    374750"), ("0         1 ",
+            "0         2 "), ("→ 499500", "→ 499501"), ("374750  succeeds", "374750     fails"),
+            ("1 update(s), 1", "1 update(s), 0"), ("1 failed swap(s)", "0 failed swap(s)"),
+            ("2 thread(s)", ""))), "12: the trace above is not one update by each of 4 threads,"
+                     " from 0 to 499500, with 0 failed", "19: a thread has one gdb number, a gdb "
+                     "number one thread: {1: 2, 0: 1}", "29: {1: 2, 0: 2}", "30: {1: 2, 0: 2}",
+                     "32: thread 0, gdb's 2, made one update and 1 failed swap(s) above",
+                     "42: the swaps above run the total [0, 374750, 499500]", "53: thread 0's swap "
+                     "fails, though it finds 374750 and read 374750", "54: gdb's 1, made one "
+                     "update and 2 failed", "56: each of 2 threads, from 0 to 499500, with 2",
+                     "65: gdb's 1, made one update and 1 failed", "78: with 1 failed swap(s)",
+                     "90: the trace from line 82 has no verdict line")
 
     def test_lines(self):
         self.refused(check("```\n1000 / 7 = 143\n1000 mod 7 = 5\n2^3 = 9\n3 mod 0 = 1\n$ SPY_TEAM_"
                            "SIZE=2 SPY_THREAD_NUM=1 ./parallel_sum\nsum = 499500.000000\n"
-                           "sum = 12.000000\n```\n"),
-                     "doc.md:6: 1000 / 7 = 143 is wrong: it is 142",
-                     "doc.md:7: 1000 mod 7 = 5 is wrong: it is 6", "doc.md:8: 2^3 = 9 is wrong: it "
-                     "is 8", "doc.md:9: 3 mod 0 = 1 divides by zero", "doc.md:11: the program "
-                     "prints sum = 374750.000000 here", "doc.md:12: the program prints sum = "
-                     "499500.000000 here")
+                           "sum = 12.000000\n```\n"), "7: 1000 / 7 = 143 is wrong: it is 142",
+                     "8: 1000 mod 7 = 5 is wrong: it is 6", "9: 2^3 = 9 is wrong: it is 8",
+                     "10: 3 mod 0 = 1 divides by zero", "12: the program prints sum = "
+                     "374750.000000 here", "13: the program prints sum = 499500.000000 here")
 
     def test_prose(self):
-        errors = check("One sentence.\nThen 12 and\n34 here.\n\nFor T = 3, 1000 / 3 = 333 and "
-                       "1000 mod 4 = 0. For T = 3, 999 / 3 = 333 and 999 mod 3 = 0.\n\nA.\n"
-                       + SCHEDULE.replace("q + 1", "q + 2") + "\nHere let q be 1000 divided by T "
-                       "(so rounded down) and so on.\n", manual=".Dt X 1\n.It 7\nOk.\n\n"
-                       + MANUAL.replace("others 1000/T", "others 990/T"), **TEAMS)
-        self.refused(errors, "doc.md:7: 12, 34: no rule checks these numbers; write them in words",
-                     'doc.md:10: "T = 3, 1000 / 3 = 333 and 1000 mod 4 = 0" is not the arithmetic '
-                     "of a team of 3", 'doc.md:10: "T = 3, 999 / 3', 'doc.md:12: "let q be 1000',
-                     "doc.md:15: this sentence states the schedule in words no rule reads",
-                     "manual.1:2: 7: no rule checks", "manual.1:5: ")
-        self.assertIn("gives thread 0 of 3 335 iterations; the schedule gives it 334", errors[3])
-        self.assertIn("gives thread 0 of 2 495 iterations", errors[6])
-        self.assertEqual([errors[0].split("\n")[1], errors[4].split("\n")[1]], [
-            "    Then 12 and 34 here.", "    Here let q be 1000 divided by T (so rounded down) and "
-            "so on."])
+        self.refused(check("One sentence.\nThen 12 and\n34 here.\n\nFor T = 3, 1000 / 3 = 333 "
+                           "and 1000 mod 4 = 0. For T = 3, 999 / 3 = 333 and 999 mod 3 = 0.\n\nA."
+                           "\n" + SCHEDULE.replace("q + 1", "q + 2") + "\nHere let q be 1000 "
+                           "divided by T (so rounded down) and so on.\n", manual=".Dt X 1\n.It 7"
+                           "\nOk.\n\n" + MANUAL.replace("others 1000/T", "others 990/T")),
+                     "7: 12, 34: no rule checks these numbers; write them in words, or add a rule "
+                     "to tests/check_docs.py\n    Then 12 and 34 here.", '10: "T = 3, 1000 / 3 = '
+                     '333 and 1000 mod 4 = 0" is not the arithmetic of a team of 3', "10: 999 / 3",
+                     '12: "let q be 1000 divided by T rounded down and r the remainder: threads 0 '
+                     "to r − 1 take q + 2 iterations each and the others take q\" gives thread 0 "
+                     'of 3 335 iterations; the schedule gives it 334\n    A. let q be',
+                     "15: this sentence states the schedule in words no rule reads (SCHEDULES)\n"
+                     "    Here let q be 1000 divided by T (so rounded down) and so on.",
+                     "manual.1:2: 7: no rule checks", "manual.1:5: gives thread 0 of 2 495 iter")
 
 
 class Links(Case):
@@ -167,9 +148,8 @@ class Links(Case):
                 Path(directory, name).write_text(text, encoding="utf-8")
             self.assertEqual(check_docs.check_links(directory), ([
                 "c.md:3: the link no.md leads to no file\n    See [a](no.md).",
-                "c.md:4: the link b.md#nowhere names no heading of b.md\n    See [a](b.md#nowhere)"
-                ".",
-                "c.md:5: the reference link [z] is defined nowhere\n    See [a][z]."],
+                "c.md:4: the link b.md#nowhere names no heading of b.md\n    See [a](b.md#no"
+                "where).", "c.md:5: the reference link [z] is defined nowhere\n    See [a][z]."],
                 "6 links checked in 2 Markdown files"))
 
 
@@ -190,15 +170,14 @@ class Main(Case):
 @unittest.skipUnless(subprocess.run([sys.executable, "-c", "import matplotlib"],
                                     check=False).returncode == 0, "no matplotlib")
 class Figure(Case):
-    def test_compare(self):
-        script = Path(__file__).parent / ".." / "doc" / "blocks.py"
+    def test_compare(self):  # doc/blocks.py refuses a figure that is not what it draws
         with tempfile.TemporaryDirectory() as directory:
-            run = subprocess.run([sys.executable, "-B", script, "--compare", __file__,
-                                  Path(directory, "drawn.svg")], capture_output=True,
-                                 text=True, check=False)
+            run = subprocess.run([sys.executable, "-B", Path(__file__).parent / ".." / "doc" /
+                                  "blocks.py", "--compare", __file__, Path(directory, "new.svg")],
+                                 capture_output=True, text=True, check=False)
         self.assertEqual(run.returncode, 1)
-        self.assertIn("is not what doc/blocks.py draws now", run.stderr)
-        self.assertIn("rewrite it with /usr/bin/python3 doc/blocks.py", run.stderr)
+        self.assertRegex(run.stderr, "is not what doc/blocks.py draws now .*; rewrite it with "
+                         "/usr/bin/python3 doc/blocks.py")
 
 
 if __name__ == "__main__":
