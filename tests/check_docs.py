@@ -5,12 +5,10 @@ a chain of compare-and-swaps (reduction.py), and their links.
     check_docs.py numbers DOC README MANUAL T:t ...
     check_docs.py links DIR
 
-numbers, line by line: tables of blocks (DOC, with a row for each T:t, and README need one) and
-of swaps; in code blocks, pictures of the blocks and gdb traces of count_combines; arithmetic;
-printed sums. In DOC's and MANUAL's prose, a number must be the loop's size or total, in a
-sentence that states the schedule (SCHEDULES) or in checked arithmetic, or a name or setting
-(ALLOWED). links: every relative link of the Markdown files under DIR leads to a file and, as
-file#heading, to a heading of it; every reference label is defined.
+numbers: tables of blocks (in DOC, with a row for each T:t, and README) and of swaps; pictures,
+gdb traces, arithmetic and printed sums; in DOC's and MANUAL's prose, each number (Page, then
+check_sentence). links: each relative link of the Markdown files under DIR leads to a file and
+heading, and each reference label is defined (check_links).
 """
 
 import re
@@ -25,9 +23,8 @@ TRACE_ROW = re.compile(r" +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(succeeds|f
 THREAD_LINE = re.compile(r"thread (\d+) \(gdb (\d+)\): (\d+) update\(s\), (\d+) failed .*")
 VERDICT = re.compile(r"(\d+) thread\(s\), one update each, from (\d+) to (\d+); (\d+) fail.*")
 ARITHMETIC = re.compile(r"(\d+)(?: (/|mod) |\^)(\d+) = (\d+)")
-# Sentences that state the schedule, and their numbers as (n_first, plus, n_others, n_r,
-# first, offset): threads first to (n_r mod T) - offset take n_first / T + plus iterations,
-# the others n_others / T.
+# Sentences that state the schedule, their numbers as (n_first, plus, n_others, n_r, first,
+# offset): threads first to (n_r mod T) - offset take n_first / T + plus, the others n_others / T.
 SCHEDULES = [
     (re.compile(r"let q be (\d+) divided by T,? rounded down,? and r the remainder:? threads "
                 r"(\d+) to r [−-] (\d+) take q \+ (\d+) iterations each,? and the others take q"),
@@ -37,9 +34,8 @@ SCHEDULES = [
      lambda n_r, n, plus, n_others: (n, plus, n_others, n_r, 0, 1))]
 ABOUT_SCHEDULE = re.compile(r"divided by T|mod T\b|/ ?T\b")
 EXAMPLE = re.compile(r"T = (\d+), (\d+) / (\d+) = \d+ and (\d+) mod (\d+) = \d+")
-# Numbers prose may hold unchecked: arithmetic (checked line by line), 2^24, team sizes,
-# settings, names, the loop's range, a chain from 0 to the total, the printed total and the
-# exit statuses 0 and 1.
+# Numbers prose may hold unchecked: arithmetic (checked line by line), 2^24, team sizes, settings,
+# names, the loop's range, a chain from 0 to the total, the printed total, exit statuses 0 and 1.
 ALLOWED = re.compile(r"\d+ (/|mod) \d+ = \d+|2\^24( = \d+)?|T = \d+|([A-Z_]+|Ns) ?=\d+|"
                      r"ulimit -u \d+|x86-64|IEEE 754|GCC 12|0( …| to|, 1, \.\.\.,|–) 999|"
                      rf"from 0 to {TOTAL}|sum = {TOTAL}\.0+|(status( is)?|exits|\.It) [01]\b")
@@ -265,11 +261,10 @@ def check_links(root):
         problems = [(match.start(), f"the reference link [{match[1]}] is defined nowhere")
                     for match in re.finditer(r"\]\[([^\]\n]+)\]", text)
                     if match[1].lower() not in labels]
-        targets = [(match.start(), match[1]) for match in re.finditer(r"\]\(([^)\s]+)\)", text)]
-        for offset, target in targets + [(match.start(), match[2]) for match in definitions]:
-            if re.match(r"[a-z]+:", target):
-                continue  # a web address
-            checked, (path, _, anchor) = checked + 1, target.partition("#")
+        links = [(match.start(), match[match.lastindex])  # inline links, then definitions
+                 for match in [*re.finditer(r"\]\(([^)\s]+)\)", text), *definitions]]
+        for offset, target in [link for link in links if not re.match(r"[a-z]+:", link[1])]:
+            checked, (path, _, anchor) = checked + 1, target.partition("#")  # not a web address
             file = (document.parent / path).resolve() if path else document
             if not file.is_file():
                 problems.append((offset, f"the link {target} leads to no file"))
