@@ -48,7 +48,7 @@ def faults(text, *replacements):
     return "\n".join(text.replace(old, new) for old, new in replacements)
 
 
-class Case(unittest.TestCase):
+class Numbers(unittest.TestCase):
     def refused(self, errors, *expected):
         """One error for each "place: words", in order, at that place and holding the words;
         a place of digits alone is a line of doc.md."""
@@ -57,8 +57,6 @@ class Case(unittest.TestCase):
             self.assertTrue(error.startswith(("doc.md:" if place.isdigit() else "") + place + ": ")
                             and words in error, (error, place, words))
 
-
-class Numbers(Case):
     def test_right(self):
         prose = ("For T = 3, 1000 / 3 = 333 and 1000 mod 3 = 1. It runs from 0 to 499500, exits 1 "
                  "on x86-64 (`sum = 7`, [a](#b7)), 1000 / 7 = 142, 2^24 = 16777216.\n")
@@ -93,24 +91,27 @@ class Numbers(Case):
                      "are 124750, 374750", "24: in that order the total runs [0, 374750, 749500], "
                      "to 499500", "31: a team of 2 has no thread 2")
 
-    def test_trace(self):
+    def test_trace(self):  # first threads 0 and 3 of 4, twice each
         twice = ("```\n$ OMP_NUM_THREADS=4 gdb -x count_combines.py\n  0  1  0  31125  31125  0  "
                  "succeeds\n  3  4  31125  218625  249750  31125  succeeds\n  0  1  249750  31125"
                  "  280875  249750  succeeds\n  3  4  280875  218625  499500  280875  succeeds\n"
                  "4 thread(s), one update each, from 0 to 499500; 0 failed swap(s)\n```\n")
-        self.refused(check(twice + "\n" + faults(  # 0 and 3 of 4 twice each, then one fault each
+        swapped = re.sub(r"^( +|thread )([01])\b", lambda m: m[1] + "10"[int(m[2])], TRACE,
+                         flags=re.M)  # each row must carry its own thread's partial
+        self.refused(check(twice + "\n" + swapped + "\n" + faults(  # then one fault in each trace
             TRACE, ("0         1    374750", "0         3    374750"), ("0         1 ",
             "0         2 "), ("→ 499500", "→ 499501"), ("374750  succeeds", "374750     fails"),
             ("1 update(s), 1", "1 update(s), 0"), ("1 failed swap(s)", "0 failed swap(s)"),
             ("2 thread(s)", ""))), "12: the trace above is not one update by each of 4 threads,"
-                     " from 0 to 499500, with 0 failed", "19: a thread has one gdb number, a gdb "
-                     "number one thread: {1: 2, 0: 1}", "29: {1: 2, 0: 2}", "30: {1: 2, 0: 2}",
-                     "32: thread 0, gdb's 2, made one update and 1 failed swap(s) above",
-                     "42: the swaps above run the total [0, 374750, 499500]", "53: thread 0's swap "
-                     "fails, though it finds 374750 and read 374750", "54: gdb's 1, made one "
-                     "update and 2 failed", "56: each of 2 threads, from 0 to 499500, with 2",
-                     "65: gdb's 1, made one update and 1 failed", "78: with 1 failed swap(s)",
-                     "90: the trace from line 82 has no verdict line")
+                     " from 0 to 499500, with 0 failed", "17: thread 0 of 2 has the partial 124750"
+                     ", not 374750", "18: thread 1 of 2", "19: thread 1 of 2", "30: a thread has "
+                     "one gdb number, a gdb number one thread: {1: 2, 0: 1}", "40: {1: 2, 0: 2}",
+                     "41: {1: 2, 0: 2}", "43: thread 0, gdb's 2, made one update and 1 failed "
+                     "swap(s) above", "53: the swaps above run the total [0, 374750, 499500]",
+                     "64: thread 0's swap fails, though it finds 374750 and read 374750",
+                     "65: gdb's 1, made one update and 2 failed", "67: each of 2 threads, from 0 "
+                     "to 499500, with 2", "76: gdb's 1, made one update and 1 failed",
+                     "89: with 1 failed swap(s)", "101: the trace from line 93 has no verdict line")
 
     def test_lines(self):
         self.refused(check("```\n1000 / 7 = 143\n1000 mod 7 = 5\n2^3 = 9\n3 mod 0 = 1\n$ SPY_TEAM_"
@@ -137,7 +138,7 @@ class Numbers(Case):
                      "manual.1:2: 7: no rule checks", "manual.1:5: gives thread 0 of 2 495 iter")
 
 
-class Links(Case):
+class Links(unittest.TestCase):
     def test_links(self):
         good = ("# Top\n\n## It's (here)\n\n[a](b.md#its-here) [c](#top) [d][e] ![f](b.md)\n"
                 "[w](https://x.org/) `[g](no.md)`\n```\n[h](no.md)\n```\n\n[e]: b.md#top\n")
@@ -153,7 +154,7 @@ class Links(Case):
                 "6 links checked in 2 Markdown files"))
 
 
-class Main(Case):
+class Main(unittest.TestCase):
     def test_main(self):
         here, out, err = Path(__file__).parent, io.StringIO(), io.StringIO()
         with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
@@ -169,7 +170,7 @@ class Main(Case):
 
 @unittest.skipUnless(subprocess.run([sys.executable, "-c", "import matplotlib"],
                                     check=False).returncode == 0, "no matplotlib")
-class Figure(Case):
+class Figure(unittest.TestCase):
     def test_compare(self):  # doc/blocks.py refuses a figure that is not what it draws
         with tempfile.TemporaryDirectory() as directory:
             run = subprocess.run([sys.executable, "-B", Path(__file__).parent / ".." / "doc" /
