@@ -5,26 +5,12 @@ a chain of compare-and-swaps (reduction.py), and their links.
     check_docs.py numbers DOC README MANUAL T:t ...
     check_docs.py links DIR
 
-numbers reads, line by line, in each file:
-- tables headed T | thread | iterations | count | partial sum: thread t's block of a team of
-  T (DOC and README need one; DOC's needs a row for each T:t given), and tables headed
-  T | thread | reads | partial | swaps in | finds | outcome: swaps, each with its thread's
-  partial, played from a total of 0 to the total;
-- in code blocks, pictures: "T = N", then "block ..." and "partial ..." (each thread's, in
-  thread order) and "total, threads a, b, ...: 0 → ..."; and after a command
-  "OMP_NUM_THREADS=T gdb ... count_combines", its trace: rows as in the swaps table with
-  gdb's thread number, "totals: ...", each thread's count, the verdict;
-- every "a / b = c", "a mod b = c", "a^b = c", and every line "sum = N.000000" (after
-  SPY_TEAM_SIZE=T SPY_THREAD_NUM=t thread t's partial, otherwise the total).
-In DOC's prose and all of MANUAL, sentence by sentence, a number must be the loop's size or
-total, in a sentence that states the schedule (SCHEDULES, checked for each T given) or in
-checked arithmetic, or a name or setting (ALLOWED); any other is refused.
-
-links: every relative link of the Markdown files under DIR, inline or by reference, must lead
-to a file and, as file#heading, to a heading of it; every reference label must be defined.
+numbers: tables of blocks (in DOC, with a row for each T:t, and README) and of swaps; pictures,
+gdb traces, arithmetic and printed sums; in DOC's and MANUAL's prose, each number (Page, then
+check_sentence). links: each relative link of the Markdown files under DIR leads to a file and
+heading, and each reference label is defined (check_links).
 """
 
-import os
 import re
 import sys
 from pathlib import Path
@@ -37,9 +23,8 @@ TRACE_ROW = re.compile(r" +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(succeeds|f
 THREAD_LINE = re.compile(r"thread (\d+) \(gdb (\d+)\): (\d+) update\(s\), (\d+) failed .*")
 VERDICT = re.compile(r"(\d+) thread\(s\), one update each, from (\d+) to (\d+); (\d+) fail.*")
 ARITHMETIC = re.compile(r"(\d+)(?: (/|mod) |\^)(\d+) = (\d+)")
-# Sentences that state the schedule, and their numbers as (n_first, plus, n_others, n_r,
-# first, offset): threads first to (n_r mod T) - offset take n_first / T + plus iterations,
-# the others n_others / T.
+# Sentences that state the schedule, their numbers as (n_first, plus, n_others, n_r, first,
+# offset): threads first to (n_r mod T) - offset take n_first / T + plus, the others n_others / T.
 SCHEDULES = [
     (re.compile(r"let q be (\d+) divided by T,? rounded down,? and r the remainder:? threads "
                 r"(\d+) to r [−-] (\d+) take q \+ (\d+) iterations each,? and the others take q"),
@@ -49,9 +34,8 @@ SCHEDULES = [
      lambda n_r, n, plus, n_others: (n, plus, n_others, n_r, 0, 1))]
 ABOUT_SCHEDULE = re.compile(r"divided by T|mod T\b|/ ?T\b")
 EXAMPLE = re.compile(r"T = (\d+), (\d+) / (\d+) = \d+ and (\d+) mod (\d+) = \d+")
-# Numbers prose may hold unchecked: arithmetic (checked line by line), 2^24, team sizes,
-# settings, names, the loop's range, a chain from 0 to the total, the printed total and the
-# exit statuses 0 and 1.
+# Numbers prose may hold unchecked: arithmetic (checked line by line), 2^24, team sizes, settings,
+# names, the loop's range, a chain from 0 to the total, the printed total, exit statuses 0 and 1.
 ALLOWED = re.compile(r"\d+ (/|mod) \d+ = \d+|2\^24( = \d+)?|T = \d+|([A-Z_]+|Ns) ?=\d+|"
                      r"ulimit -u \d+|x86-64|IEEE 754|GCC 12|0( …| to|, 1, \.\.\.,|–) 999|"
                      rf"from 0 to {TOTAL}|sum = {TOTAL}\.0+|(status( is)?|exits|\.It) [01]\b")
@@ -59,7 +43,7 @@ SENTENCE_END = re.compile(r"(?<=[.!?])\s+(?=[A-Z(*\[])|\n(?=\.|- )")
 
 
 class Refused(Exception):
-    pass
+    """A rule's refusal of a line or sentence, in words."""
 
 
 def blank(match):
@@ -80,9 +64,8 @@ def swap(swaps, team, thread, reads, part, swapped, finds, outcome):
     """Adds a compare-and-swap to swaps, for play(); its partial must be its thread's."""
     swaps.append({"thread": thread, "reads": reads, "partial": part, "swaps in": swapped,
                   "finds": finds, "succeeds": outcome == "succeeds"})
-    if str(part) != shown_block(team, thread)[2]:
-        raise Refused(f"thread {thread} of {team} has the partial "
-                      f"{shown_block(team, thread)[2]}, not {part}")
+    if str(part) != (own := shown_block(team, thread)[2]):
+        raise Refused(f"thread {thread} of {team} has the partial {own}, not {part}")
 
 
 def chain(swaps):
@@ -100,9 +83,8 @@ def check_sentence(text, teams):
         for match in pattern.finditer(clean):
             n_first, plus, n_others, n_r, first, offset = numbers(*map(int, match.groups()))
             for team, thread in ((team, t) for team in teams for t in range(team)):
-                size = n_others // team
-                if first <= thread <= n_r % team - offset:
-                    size = n_first // team + plus
+                first_ones = first <= thread <= n_r % team - offset
+                size = n_first // team + plus if first_ones else n_others // team
                 if size != len(block(team, thread)):
                     raise Refused(f'"{match[0]}" gives thread {thread} of {team} {size} '
                                   f"iterations; the schedule gives it {len(block(team, thread))}")
@@ -127,31 +109,28 @@ class Page:
         self.path, self.errors, self.rows, self.paragraph, self.prose = path, errors, [], [], []
         self.table = self.code = self.picture = self.trace = self.spy = None
 
-    def refuse(self, number, text, refusal):
-        self.errors.append(f"{self.path}:{number}: {refusal}\n    {text.strip()}")
+    def attempt(self, number, text, rule, *args, why=""):
+        """rule(*args); a refusal is an error with the file, the line number and its text."""
+        try:
+            rule(*args)
+        except Refused as refusal:
+            self.errors.append(f"{self.path}:{number}: {why}{refusal}\n    {text.strip()}")
 
     def read(self, lines):
         for number, line in enumerate(lines + [""], 1):  # the empty line ends what is open
             cells = ([cell.strip() for cell in line.strip()[1:-1].split("|")]
                      if re.fullmatch(r" *\|.*\| *", line) else None)
             for rule in (self.tables, self.code_blocks, self.arithmetic, self.sums):
-                try:
-                    rule(number, line, cells)
-                except Refused as refusal:
-                    self.refuse(number, line, refusal)
+                self.attempt(number, line, rule, number, line, cells)
         return self
 
     def tables(self, number, line, cells):
         if cells in (BLOCKS, SWAPS):
             self.table = (number, line, cells, [])
         elif cells is None and self.table:
-            start, header, kind, swaps = self.table
-            self.table = None
-            try:
-                if kind == SWAPS:
-                    chain(swaps)
-            except Refused as refusal:
-                self.refuse(start, header, f"the swaps of this table: {refusal}")
+            (start, header, kind, swaps), self.table = self.table, None
+            if kind == SWAPS:
+                self.attempt(start, header, chain, swaps, why="the swaps of this table: ")
         elif cells and self.table and not re.fullmatch(r":?-+:?", cells[0]):
             kind, numeric = self.table[2], 2 if self.table[2] == BLOCKS else 6
             if (len(cells) != len(kind) or not all(cell.isdigit() for cell in cells[:numeric])
@@ -161,9 +140,9 @@ class Page:
             if kind == SWAPS:
                 return swap(self.table[3], team, thread, *numbers, cells[6])
             self.rows.append((team, thread))
-            if cells[2:] != shown_block(team, thread):
+            if cells[2:] != (shown := shown_block(team, thread)):
                 raise Refused(f"T = {team}, thread {thread} shows {', '.join(cells[2:])}; the "
-                              f"static schedule gives {', '.join(shown_block(team, thread))}")
+                              f"static schedule gives {', '.join(shown)}")
 
     def code_blocks(self, number, line, cells):
         if line.lstrip().startswith("```"):
@@ -180,8 +159,7 @@ class Page:
 
     def arithmetic(self, number, line, cells):
         for match in ARITHMETIC.finditer(line):
-            a, operator, b, c = match.groups()
-            a, b, c = int(a), int(b), int(c)
+            (a, b, c), operator = map(int, match.group(1, 3, 4)), match[2]
             if operator and not b:
                 raise Refused(f"{match[0]} divides by zero")
             value = a % b if operator == "mod" else a // b if operator else a ** b
@@ -260,11 +238,8 @@ def check_numbers(doc, readme, manual, rows):
                           flags=re.M)
             starts = [0] + [match.end() for match in SENTENCE_END.finditer(text)]
             for start, end in zip(starts, starts[1:] + [len(text)]):
-                try:
-                    check_sentence(text[start:end], teams)
-                except Refused as refusal:
-                    page.refuse(paragraph[text.count("\n", 0, start)][0],
-                                " ".join(text[start:end].split()), refusal)
+                page.attempt(paragraph[text.count("\n", 0, start)][0], " ".join(
+                    text[start:end].split()), check_sentence, text[start:end], teams)
     return errors
 
 
@@ -276,22 +251,20 @@ def markdown(path):
 
 def check_links(root):
     """The errors of the Markdown files under root (but build/), and a summary."""
-    errors, checked, documents, root = [], 0, [], Path(root).resolve()
-    for directory, subdirectories, files in os.walk(root):
-        subdirectories[:] = sorted(set(subdirectories) - {"build", ".git"})
-        documents += [Path(directory, name) for name in sorted(files) if name.endswith(".md")]
+    errors, checked, root = [], 0, Path(root).resolve()
+    documents = sorted(path for path in root.rglob("*.md")
+                       if not {"build", ".git"} & set(path.relative_to(root).parts))
     for document in documents:
-        text = markdown(document)
+        text, lines = markdown(document), document.read_text(encoding="utf-8").split("\n")
         definitions = list(re.finditer(r"^ *\[([^\]\n]+)\]: *(\S+)", text, flags=re.M))
         labels = {match[1].lower() for match in definitions}
         problems = [(match.start(), f"the reference link [{match[1]}] is defined nowhere")
                     for match in re.finditer(r"\]\[([^\]\n]+)\]", text)
                     if match[1].lower() not in labels]
-        targets = [(match.start(), match[1]) for match in re.finditer(r"\]\(([^)\s]+)\)", text)]
-        for offset, target in targets + [(match.start(), match[2]) for match in definitions]:
-            if re.match(r"[a-z]+:", target):
-                continue  # a web address
-            checked, (path, _, anchor) = checked + 1, target.partition("#")
+        links = [(match.start(), match[match.lastindex])  # inline links, then definitions
+                 for match in [*re.finditer(r"\]\(([^)\s]+)\)", text), *definitions]]
+        for offset, target in [link for link in links if not re.match(r"[a-z]+:", link[1])]:
+            checked, (path, _, anchor) = checked + 1, target.partition("#")  # not a web address
             file = (document.parent / path).resolve() if path else document
             if not file.is_file():
                 problems.append((offset, f"the link {target} leads to no file"))
@@ -300,7 +273,6 @@ def check_links(root):
                     re.sub(r"[^a-z0-9 _-]", "", heading.lower()).replace(" ", "-")
                     for heading in re.findall(r"^#+ +(.*)$", markdown(file), flags=re.M)}:
                 problems.append((offset, f"the link {target} names no heading of {file.name}"))
-        lines = Path(document).read_text(encoding="utf-8").split("\n")
         for offset, problem in sorted(problems):
             line = text.count("\n", 0, offset)
             errors.append(f"{document.relative_to(root)}:{line + 1}: {problem}\n"
