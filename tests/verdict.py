@@ -1,22 +1,17 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""The closing line of a test run: PASS or FAIL, the toolchain, and what was shown.
+"""The closing line of a test run, after CTest's summary: tests/README.md, The last line.
 
     verdict.py --compiler TEXT --openmp TEXT RESULTS_DIR
 
-CTest runs this after the tests (CTEST_CUSTOM_POST_TEST, in the build directory's
-CTestCustom.cmake) on RESULTS_DIR/junit.xml, which the presets ask CTest for, and
-RESULTS_DIR/facts.jsonl, in which runtime.library and alt_runtime.loaded say which
-runtime the program ran on (which_runtime.py). Without a JUnit file from this run it
-prints nothing. Always exits 0: CTest's own status tells a failure, and a post-test
-command that fails would add lines after this one.
+Reads RESULTS_DIR/junit.xml (none from this run: no line) and facts.jsonl. Always exits 0:
+CTest's own status tells a failure, and a failing post-test command would add lines after it.
 """
 
 import argparse
 import json
 import pathlib
 import re
-import sys
 import xml.etree.ElementTree as ElementTree
 
 
@@ -27,8 +22,7 @@ def shown(cases, prefix):
     names = "\n".join(ran)
     teams = re.findall(r"^(?:output|combine)\.threads_([0-9]+)$", names, re.M)
     combined = re.search(r"^combine\.threads_[0-9]+$", names, re.M)
-    runs = re.search(r"^([0-9]+) run\(s\) as expected$", ran.get("contention.threads_1024", ""),
-                     re.M)
+    runs = re.search(r"(?m)^([0-9]+) run\(s\) as expected$", ran.get("contention.threads_1024", ""))
     lock_free = "lock-free " if cases.get("runtime.imports", ("",))[0] == "run" else ""
     return ", ".join(clause for clause in [
         teams and f"a real team of {max(map(int, teams))} threads",
@@ -42,8 +36,8 @@ def verdict(cases, facts, compiler, openmp):
     failed = sorted(name for name, (status, _) in cases.items() if status == "fail")
     for setup in ("runtime.library", "alt_runtime.loaded"):
         if setup in failed and "error" in facts.get(setup, {}):
-            not_run = sum(status == "notrun" for status, _ in cases.values())
             also = f"; {len(failed) - 1} other case(s) failed too" if len(failed) > 1 else ""
+            not_run = sum(status == "notrun" for status, _ in cases.values())
             return (f"FAIL: {toolchain}: {setup}: {facts[setup]['error']}; "
                     f"{not_run} case(s) not run because of it{also}")
     runtime = facts.get("runtime.library", {}).get(
@@ -60,7 +54,7 @@ def verdict(cases, facts, compiler, openmp):
     return line
 
 
-def main(argv):
+def main(argv=None):
     parser = argparse.ArgumentParser()
     parser.add_argument("--compiler", required=True)
     parser.add_argument("--openmp", required=True)
@@ -73,8 +67,7 @@ def main(argv):
         lines = facts.read_text(encoding="utf-8").splitlines() if facts.exists() else []
         facts = {record["case"]: record for record in map(json.loads, lines)}
         print("\n" + verdict(cases, facts, args.compiler, args.openmp))
-    return 0
 
 
 if __name__ == "__main__":  # pragma: no cover (CTest runs it; the self-tests call main)
-    sys.exit(main(sys.argv[1:]))
+    main()

@@ -1,17 +1,13 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Which OpenMP runtime a program ran on, as the runtime itself says.
+"""Which OpenMP runtime a program ran on, as the loader and the runtime itself say.
 
     which_runtime.py [--expect IDENTITY] [--facts FILE --case NAME] -- COMMAND...
 
-COMMAND runs a program linked with OpenMP, with LD_DEBUG=libs, OMP_DISPLAY_ENV=verbose
-and KMP_VERSION=1 set by the caller (configuring, or expect_run in a case): the loader
-names the libgomp.so.1 whose initialiser it calls, and the runtime behind that name
-reports itself, LLVM's libomp with its version banner, GNU libgomp with its settings
-(GOMP_SPINCOUNT among them). Prints the runtime's identity, or the one reason the program
-did not run on one: the loader's own message when the library did not load. --expect:
-the identity configuring found; another is a failure. --facts: append what was found, as
-a JSON line, for verdict.py. Exits 0 when the program ran on the expected runtime, else 1.
+COMMAND runs it with LD_DEBUG=libs, OMP_DISPLAY_ENV=verbose and KMP_VERSION=1: the loader
+names the libgomp.so.1 it initialises, LLVM's libomp prints its banner, GNU libgomp its
+settings. Prints the identity, or why the program ran on none (the loader's own message if it
+did not load); exits 1 then, or if it is not --expect. --facts: append it as a JSON line.
 """
 
 import argparse
@@ -24,7 +20,7 @@ import sys
 
 
 def identify(status, text, command):
-    """(facts, None) for the runtime the output shows, or (None, reason)."""
+    """(facts, identity) of the runtime the output shows, or (None, why it shows none)."""
     lines = [(re.fullmatch(r" *[0-9]+:\t?(.*)", line), line) for line in text.splitlines()]
     debug = "\n".join(match[1] for match, _ in lines if match)  # the loader's, LD_DEBUG
     other = [line for match, line in lines if not match]
@@ -48,19 +44,14 @@ def identify(status, text, command):
     if not openmp or not (llvm or re.search(r"^ *GOMP_SPINCOUNT = ", said, re.M)):
         return None, (f"{loaded[-1]} printed neither LLVM's libomp's banner nor GNU libgomp's "
                       "settings, with the OpenMP version: it is some other runtime")
-    facts = {"path": loaded[-1], "file": os.path.realpath(loaded[-1]),
-             "runtime": "LLVM's libomp" if llvm else "GNU libgomp",
+    path, file = loaded[-1], os.path.realpath(loaded[-1])
+    facts = {"path": path, "file": file, "runtime": "LLVM's libomp" if llvm else "GNU libgomp",
              "version": f"built by {llvm[1]}" if llvm else "", "openmp": openmp[1]}
+    found = (f"{facts['runtime']} ({facts['version'] + ', ' if llvm else ''}_OPENMP {openmp[1]}) "
+             f"at {path}" + ("" if file == path else f" = {file}"))
     if status != 0:
-        return None, f"the program on {describe(facts)} ended with status {status}"
-    return facts, None
-
-
-def describe(facts):
-    """What the runtime is, its version, the path the loader used and the file it leads to."""
-    version = ", ".join(v for v in (facts["version"], f"_OPENMP {facts['openmp']}") if v)
-    file = "" if facts["file"] == facts["path"] else f" = {facts['file']}"
-    return f"{facts['runtime']} ({version}) at {facts['path']}{file}"
+        return None, f"the program on {found} ended with status {status}"
+    return facts, found
 
 
 def main(argv):
@@ -71,19 +62,18 @@ def main(argv):
     args = parser.parse_args(argv)
     run = subprocess.run(args.command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                          stdin=subprocess.DEVNULL, check=False)
-    facts, reason = identify(run.returncode, run.stdout.decode(errors="replace"), args.command[-1])
-    found = facts and describe(facts)
-    if found and args.expect is not None and found != args.expect:
-        reason = (f"the program ran on {found}, but configuring found {args.expect or 'none'}: "
-                  "has LD_LIBRARY_PATH changed since? Configure again in this shell")
-    print(reason or found)
+    facts, said = identify(run.returncode, run.stdout.decode(errors="replace"), args.command[-1])
+    failed = not facts or args.expect not in (None, said)
+    if facts and failed:
+        said = (f"the program ran on {said}, but configuring found {args.expect or 'none'}: "
+                "has LD_LIBRARY_PATH changed since? Configure again in this shell")
+    print(said)
     if args.facts:
-        record = {"case": args.case, **(facts or {}),
-                  "error" if reason else "identity": reason or found}
         os.makedirs(os.path.dirname(args.facts), exist_ok=True)
         with open(args.facts, "a", encoding="utf-8") as out:
+            record = {"case": args.case, **(facts or {}), "error" if failed else "identity": said}
             out.write(json.dumps(record) + "\n")
-    return 1 if reason else 0
+    return int(failed)
 
 
 if __name__ == "__main__":  # pragma: no cover (the cases run it; the self-tests call main)
