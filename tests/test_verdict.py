@@ -30,7 +30,7 @@ class WhichRuntime(unittest.TestCase):
                 (127, SHORT, f"the loader says: {SHORT}#"),
                 (-7, TRIED, "SIGBUS while loading the last file the loader tried, /bad/libgomp.so"),
                 (-11, "", "killed by SIGSEGV while loading its libraries"),
-                (0, "sum = 499500.000000\n", "./p loaded no libgomp.so.1"),
+                (0, "1:\tcalling init: /lib/libc.so.6\nsum = 499500.000000\n", "./p loaded no"),
                 (0, INIT + "  _OPENMP = '201511'\n", "it is some other runtime"),
                 (0, INIT + "  GOMP_SPINCOUNT = '300000'\n", "it is some other runtime"),
                 (3, INIT + GNU, "at /bad/libgomp.so.1 ended with status 3#"),
@@ -41,15 +41,14 @@ class WhichRuntime(unittest.TestCase):
             self.assertIn(said, ("ran on " if facts else "") + found + "#")
 
     def test_main(self):
-        printed = io.StringIO()
-        with tempfile.TemporaryDirectory() as tmp, contextlib.redirect_stdout(printed):
+        with tempfile.TemporaryDirectory() as tmp, contextlib.redirect_stdout(io.StringIO()) as out:
             pathlib.Path(tmp, "libgomp.so.1").symlink_to("/bad/libgomp.so.1.0")
             gnu = ["--", sys.executable, "-c", f"print({INIT.replace('/bad', tmp) + GNU!r})"]
             found = f"GNU libgomp (_OPENMP 201511) at {tmp}/libgomp.so.1 = /bad/libgomp.so.1.0"
             facts = ["--facts", f"{tmp}/results/facts.jsonl", "--case"]
             self.assertEqual([which_runtime.main(argv) for argv in (
                 [f"--expect={found}", *facts, "a", *gnu], ["--expect=", *facts, "b", *gnu], gnu,
-                ["--expect=", "--", sys.executable, "-c", "0"])], [0, 1, 0, 1])
+                ["--", "false"])], [0, 1, 0, 1])
             records = [*map(json.loads, pathlib.Path(facts[1]).read_text().splitlines())]
         mismatch = (f"the program ran on {found}, but configuring found none: has LD_LIBRARY_PATH "
                     "changed since? Configure again in this shell")
@@ -57,14 +56,14 @@ class WhichRuntime(unittest.TestCase):
                   "runtime": "GNU libgomp", "version": "", "openmp": "201511"}
         self.assertEqual(records, [{**record, "identity": found},
                                    {**record, "case": "b", "error": mismatch}])
-        self.assertEqual(printed.getvalue().splitlines(), [
-            found, mismatch, found, "0 loaded no libgomp.so.1: was it built without OpenMP?"])
+        self.assertEqual(out.getvalue().splitlines(), [
+            found, mismatch, found, "false loaded no libgomp.so.1: was it built without OpenMP?"])
 
 
 class Verdict(unittest.TestCase):
     def test_lines(self):
-        def cases(*names, status="run", output=""):
-            return {name: (status, output) for name in names}
+        def cases(*names, status="run"):
+            return dict.fromkeys(names, (status, ""))
         fail, gnu = "FAIL: g++, OpenMP 4.5", {"runtime.library": {"identity": "GNU libgomp (...)"}}
         both = {**gnu, "alt_runtime.loaded": {"identity": "LLVM's libomp (...)"}}
         shown = {prefix + name: ("run", "2 run(s) as expected\n") for prefix in ("", "alt_runtime.")
@@ -74,20 +73,23 @@ class Verdict(unittest.TestCase):
                   **cases("alt_runtime.output.threads_2", status="notrun")},
                  {"alt_runtime.loaded": {"error": "X"}}, f"{fail}: alt_runtime.loaded: X; 1 "
                  "case(s) not run because of it; 1 other case(s) failed too"),
-                (cases(*"fbdcea", status="fail"), gnu, f"{fail}, on GNU libgomp (...): 6 of 6 "
-                 "case(s) failed (a, b, c, d, e, ...); what each says: tests/README.md, When a "
-                 "case fails"),
+                (cases("runtime.library", *"fbdca", status="fail"), gnu, f"{fail}, on GNU "
+                 "libgomp (...): 6 of 6 case(s) failed (a, b, c, d, f, ...); what each says: "
+                 "tests/README.md, When a case fails"),
                 ({**shown, **cases("runtime.imports")}, both, "PASS: g++, OpenMP 4.5, on GNU "
                  "libgomp (...): a real team of 7 threads, each its static block, one lock-free "
                  "update each, no lost update in 2 runs at 1024 threads; on LLVM's libomp (...): "
                  "the same"),
-                (cases("output.threads_4", "partition.T3_thread0", "combine.threads_2",
-                       "alt_runtime.output.threads_2"), both, "PASS: g++, OpenMP 4.5, on GNU "
-                 "libgomp (...): a real team of 4 threads, each its static block, one update "
-                 "each; on LLVM's libomp (...): a real team of 2 threads"),
-                (cases("doc.links"), {}, "PASS: g++, OpenMP 4.5, on a runtime not identified "
-                 "(runtime.library did not run): 1 case(s) passed")]:
-            self.assertEqual(verdict.verdict(results, facts, "g++", "4.5"), line)
+                ({**cases("output.threads_4", "partition.T3_thread0", "combine.threads_2",
+                          "alt_runtime.output.threads_2", "alt_runtime.partition.T1_thread0"),
+                  **cases("output.threads_1024", "runtime.imports", status="notrun"),
+                  "contention.threads_1024": ("run", "3 run(s) as expected\n")}, both, "PASS: g++, "
+                 "OpenMP 4.5, on GNU libgomp (...): a real team of 4 threads, each its static "
+                 "block, one update each, no lost update in 3 runs at 1024 threads; on LLVM's "
+                 "libomp (...): a real team of 2 threads, each its static block"),
+                (cases("doc.links"), {"runtime.library": {"error": "X"}}, "PASS: g++, OpenMP 4.5, "
+                 "on a runtime not identified (runtime.library did not run): 1 case(s) passed")]:
+            self.assertEqual(verdict.verdict(results, facts, "g++, OpenMP 4.5"), line)
 
     def test_main(self):
         printed, args = io.StringIO(), ["--compiler", "g++", "--openmp", "4.5"]

@@ -17,22 +17,21 @@ import xml.etree.ElementTree as ElementTree
 
 def shown(cases, prefix):
     """What the passing cases of one runtime (name prefix) showed, in a few words."""
-    ran = {name[len(prefix):]: out for name, (status, out) in cases.items()
-           if status == "run" and name.startswith(prefix)}
-    names = "\n".join(ran)
-    teams = re.findall(r"^(?:output|combine)\.threads_([0-9]+)$", names, re.M)
-    combined = re.search(r"^combine\.threads_[0-9]+$", names, re.M)
-    runs = re.search(r"(?m)^([0-9]+) run\(s\) as expected$", ran.get("contention.threads_1024", ""))
-    lock_free = "lock-free " if cases.get("runtime.imports", ("",))[0] == "run" else ""
+    ran = {name: out for name, (status, out) in cases.items() if status == "run"}
+    names, start = "\n".join(ran), f"(?m)^{re.escape(prefix)}"
+    teams = re.findall(start + r"(?:output|combine)\.threads_([0-9]+)$", names)
+    combined = re.search(start + r"combine\.threads_[0-9]+$", names)
+    runs = re.search(r"(?m)^([0-9]+) run\(s\) as expected$",
+                     ran.get(prefix + "contention.threads_1024", ""))
+    lock_free = "lock-free " if "runtime.imports" in ran else ""
     return ", ".join(clause for clause in [
         teams and f"a real team of {max(map(int, teams))} threads",
-        (combined or re.search(r"^partition\.", names, re.M)) and "each its static block",
+        (combined or re.search(start + r"partition\.", names)) and "each its static block",
         combined and f"one {lock_free}update each",
         runs and f"no lost update in {runs[1]} runs at 1024 threads"] if clause)
 
 
-def verdict(cases, facts, compiler, openmp):
-    toolchain = f"{compiler}, OpenMP {openmp}"
+def verdict(cases, facts, toolchain):
     failed = sorted(name for name, (status, _) in cases.items() if status == "fail")
     for setup in ("runtime.library", "alt_runtime.loaded"):
         if setup in failed and "error" in facts.get(setup, {}):
@@ -46,12 +45,10 @@ def verdict(cases, facts, compiler, openmp):
         listed = ", ".join(failed[:5]) + (", ..." if len(failed) > 5 else "")
         return (f"FAIL: {toolchain}, on {runtime}: {len(failed)} of {len(cases)} case(s) "
                 f"failed ({listed}); what each says: tests/README.md, When a case fails")
-    line = f"PASS: {toolchain}, on {runtime}: {shown(cases, '') or f'{len(cases)} case(s) passed'}"
+    mine, other = shown(cases, ""), shown(cases, "alt_runtime.")
+    line = f"PASS: {toolchain}, on {runtime}: {mine or f'{len(cases)} case(s) passed'}"
     alt = facts.get("alt_runtime.loaded", {}).get("identity")
-    if alt:
-        other = shown(cases, "alt_runtime.")
-        line += f"; on {alt}: " + ("the same" if other == shown(cases, "") else other)
-    return line
+    return line + (f"; on {alt}: " + ("the same" if other == mine else other) if alt else "")
 
 
 def main(argv=None):
@@ -66,7 +63,7 @@ def main(argv=None):
                  for case in ElementTree.parse(junit).iter("testcase")}
         lines = facts.read_text(encoding="utf-8").splitlines() if facts.exists() else []
         facts = {record["case"]: record for record in map(json.loads, lines)}
-        print("\n" + verdict(cases, facts, args.compiler, args.openmp))
+        print("\n" + verdict(cases, facts, f"{args.compiler}, OpenMP {args.openmp}"))
 
 
 if __name__ == "__main__":  # pragma: no cover (CTest runs it; the self-tests call main)

@@ -32,12 +32,11 @@ def identify(status, text, command):
                           f"system's directories: {other[0]}")
         more = f" (and {len(other) - 1} more line(s) like it)" if len(other) > 1 else ""
         return None, f"the runtime does not load; the loader says: {other[0]}{more}"
-    if not loaded and status < 0:
-        where = f"the last file the loader tried, {tried[-1]}" if tried else "its libraries"
-        return None, (f"the program was killed by {signal.Signals(-status).name} while "
-                      f"loading {where}: a truncated or damaged file?")
     if not loaded:
-        return None, f"{command} loaded no libgomp.so.1: was it built without OpenMP?"
+        where = f"the last file the loader tried, {tried[-1]}" if tried else "its libraries"
+        return None, (f"the program was killed by {signal.Signals(-status).name} while loading "
+                      f"{where}: a truncated or damaged file?" if status < 0 else
+                      f"{command} loaded no libgomp.so.1: was it built without OpenMP?")
     said = "\n".join(other)
     openmp = re.search(r"^ *_OPENMP ?= ?'([0-9]+)'", said, re.M)
     llvm = re.search(r"^LLVM OMP build compiler: (.*)$", said, re.M)
