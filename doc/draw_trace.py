@@ -82,7 +82,12 @@ if __name__ == "__main__":
         found = check(sys.argv[2])
         print("\n".join(found) or f"{sys.argv[2]}: every trace picture is the trace's drawing")
         sys.exit(1 if found else 0)
+    if len(sys.argv) != 2:
+        sys.exit(f"usage: gdb ... count_combines.py ... | {sys.argv[0]} RUN.svg, or --check DOC")
     trace = sys.stdin.read()
     sys.stdout.write(trace)
+    if not any(ROW.match(line) for line in trace.splitlines()):
+        sys.exit(f"{sys.argv[0]}: no swap on standard input to draw (is count_combines.py "
+                 f"before the pipe?)")
     with open(sys.argv[1], "wb") as out:
         draw(trace.splitlines(), out, pathlib.Path(sys.argv[1]).suffix[1:])
