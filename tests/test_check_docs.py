@@ -10,6 +10,7 @@ import unittest
 from pathlib import Path
 
 import check_docs
+import reduction
 
 TABLE = ("| T | thread | iterations | count | partial sum |\n| ---: |\n"
          "| 2 | 0 | 0–499 | 500 | 124750 |\n| 3 | 0 | 0–333 | 334 | 55611 |\n")
@@ -81,6 +82,13 @@ class Numbers(unittest.TestCase):
                      "README.md:3: T = 2, thread 0 shows 0–499, 501, 124750; the static schedule "
                      "gives 0–499, 500, 124750", "README.md:5: not a row of T | thread | iter",
                      "README.md:6: a team of 2 has no thread 2")
+
+    def test_play(self):
+        # The chain rules themselves, where a document cannot break them one at a time.
+        swap = {"thread": 1, "reads": 0, "partial": 5, "swaps in": 6, "finds": 2, "succeeds": False}
+        self.assertEqual(reduction.play([swap])[1], [
+            "thread 1 swaps in 6, not 0 + 5", "thread 1 finds 2 where the total holds 0",
+            "thread 1 does not retry its failed swap from 2 with the same partial"])
 
     def test_pictures(self):
         self.refused(check(faults(PICTURE, ("500–999", "500–998"), ("374750\nt", "374751\nt"),
