@@ -16,11 +16,10 @@ if(PARALLEL_SUM_COVERAGE)
     # Counters updated atomically where many threads run the code, but in the
     # planted-fault program without the lock prefix, which the combine count
     # would follow as an update.
+    set(update_combine_faults single)
     foreach(target expect_run gomp_spy combine_faults)
-        set(update atomic)
-        if(target STREQUAL "combine_faults")
-            set(update single)
-        endif()
+        set(update ${update_${target}} atomic)
+        list(GET update 0 update)
         target_compile_options(${target} PRIVATE --coverage -fprofile-update=${update})
         target_compile_definitions(${target} PRIVATE PARALLEL_SUM_COVERAGE)
         target_link_options(${target} PRIVATE --coverage)
