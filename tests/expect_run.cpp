@@ -45,6 +45,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,6 +55,7 @@
 namespace {
 
 enum class OutMode { pipe, closed, full, broken, gone, hungup };
+const char* const out_modes[] = {"pipe", "closed", "full", "broken", "gone", "hungup"};
 
 struct Options {
     std::vector<std::string> env;
@@ -100,15 +102,6 @@ long to_number(const std::string& text, long least) {
     return value;
 }
 
-OutMode out_mode(const std::string& name) {
-    const char* modes[] = {"pipe", "closed", "full", "broken", "gone", "hungup"};
-    const auto* found = std::find(std::begin(modes), std::end(modes), name);
-    if (found == std::end(modes)) {
-        usage("unknown --stdout mode");
-    }
-    return static_cast<OutMode>(found - std::begin(modes));
-}
-
 // LD_PRELOAD splits on spaces, so a library goes in by its name alone, found through its directory
 // put first on the library path.
 void preload(Options& opt, const std::string& library) {
@@ -122,6 +115,35 @@ void preload(Options& opt, const std::string& library) {
                       (slash == std::string::npos ? "." : library.substr(0, slash)));
 }
 
+// Takes the value of one option, or refuses an option it does not know.
+void take(Options& opt, const std::string& flag, const std::string& value) {
+    if (flag == "--env") {
+        opt.env.push_back(value);
+    } else if (flag == "--preload") {
+        preload(opt, value);
+    } else if (flag == "--stdin" && value == "closed") {
+        opt.close_stdin = true;
+    } else if (flag == "--stdout") {
+        const auto* mode = std::find(std::begin(out_modes), std::end(out_modes), value);
+        if (mode == std::end(out_modes)) {
+            usage("unknown --stdout mode");
+        }
+        opt.out_mode = static_cast<OutMode>(mode - std::begin(out_modes));
+    } else if (flag == "--status") {
+        opt.status = static_cast<int>(to_number(value, 0));
+    } else if (flag == "--signal") {
+        opt.signal = static_cast<int>(to_number(value, 1));
+    } else if (flag == "--out" || flag == "--err") {
+        (flag == "--out" ? opt.out : opt.err) += value + "\n";
+    } else if (flag == "--err-allow" || flag == "--err-require") {
+        (flag == "--err-allow" ? opt.err_allow : opt.err_require).push_back(value);
+    } else if (flag == "--repeat") {
+        opt.repeat = to_number(value, 1);
+    } else {
+        usage("unknown option " + flag);
+    }
+}
+
 Options parse(int argc, char** argv) {
     Options opt;
     int i = 1;
@@ -129,31 +151,10 @@ Options parse(int argc, char** argv) {
         const std::string flag = argv[i];
         if (flag == "--clear-env" || flag == "--exec") {
             (flag == "--clear-env" ? opt.clear_env : opt.exec) = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
+        } else if (i + 1 >= argc) {
             usage("option needs a value");
-        }
-        const std::string value = argv[++i];
-        if (flag == "--env") {
-            opt.env.push_back(value);
-        } else if (flag == "--preload") {
-            preload(opt, value);
-        } else if (flag == "--stdin" && value == "closed") {
-            opt.close_stdin = true;
-        } else if (flag == "--stdout") {
-            opt.out_mode = out_mode(value);
-        } else if (flag == "--status" || flag == "--signal") {
-            const bool status = flag == "--status";
-            (status ? opt.status : opt.signal) = static_cast<int>(to_number(value, status ? 0 : 1));
-        } else if (flag == "--out" || flag == "--err") {
-            (flag == "--out" ? opt.out : opt.err) += value + "\n";
-        } else if (flag == "--err-allow" || flag == "--err-require") {
-            (flag == "--err-allow" ? opt.err_allow : opt.err_require).push_back(value);
-        } else if (flag == "--repeat") {
-            opt.repeat = to_number(value, 1);
         } else {
-            usage("unknown option " + flag);
+            take(opt, flag, argv[++i]);
         }
     }
     if (i + 1 >= argc) {
@@ -164,27 +165,12 @@ Options parse(int argc, char** argv) {
     return opt;
 }
 
-std::string name_of(const std::string& var) {
-    return var.substr(0, var.find('='));
-}
-
-// Whether an inherited variable reaches the child: not if the case sets it itself (getenv() takes
-// the first of two entries with one name), nor if it is a runtime setting (it matches a pattern of
-// RUNTIME_SETTINGS: a name, or a prefix written with a final *).
-bool inherited(const Options& opt, const std::string& name) {
-    std::istringstream settings(RUNTIME_SETTINGS);
-    for (std::string entry; settings >> entry;) {
-        if (fnmatch(entry.c_str(), name.c_str(), 0) == 0) {
-            return false;
-        }
-    }
-    return std::none_of(opt.env.begin(), opt.env.end(),
-                        [&name](const std::string& own) { return name_of(own) == name; });
-}
-
-// The case's own settings, then the inherited ones. The library directories a case names go in
-// front of the inherited library path, in the order given, rather than in its place.
+// The case's own settings, then the inherited ones, without those the case sets itself (getenv()
+// takes the first of two entries with one name) and without the runtime settings (the patterns of
+// RUNTIME_SETTINGS: a name, or a prefix written with a final *). The library directories a case
+// names go in front of the inherited library path, in the order given, rather than in its place.
 std::vector<std::string> child_environment(const Options& opt) {
+    const auto name_of = [](const std::string& var) { return var.substr(0, var.find('=')); };
     const std::string path_name = "LD_LIBRARY_PATH";
     std::vector<std::string> env;
     std::string path;
@@ -195,15 +181,21 @@ std::vector<std::string> child_environment(const Options& opt) {
             env.push_back(own);
         }
     }
-    const char* caller = std::getenv(path_name.c_str());  // NOLINT(concurrency-mt-unsafe)
-    if (!opt.clear_env && caller != nullptr && *caller != '\0' && !path.empty()) {
-        path += std::string(":") + caller;
-    }
     if (!path.empty()) {
-        env.push_back(path_name + "=" + path);
+        const char* caller = std::getenv(path_name.c_str());  // NOLINT(concurrency-mt-unsafe)
+        const bool after = !opt.clear_env && caller != nullptr && *caller != '\0';
+        env.push_back(path_name + "=" + path + (after ? std::string(":") + caller : ""));
     }
+    std::istringstream stream(RUNTIME_SETTINGS);
+    const std::vector<std::string> settings{std::istream_iterator<std::string>(stream), {}};
     for (char** entry = environ; !opt.clear_env && *entry != nullptr; ++entry) {
-        if (inherited(opt, name_of(*entry))) {
+        const std::string name = name_of(*entry);
+        const auto setting = [&name](const std::string& pattern) {
+            return fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+        };
+        const auto own = [&name, &name_of](const std::string& var) { return name_of(var) == name; };
+        if (std::none_of(settings.begin(), settings.end(), setting) &&
+            std::none_of(opt.env.begin(), opt.env.end(), own)) {
             env.emplace_back(*entry);
         }
     }
@@ -312,26 +304,22 @@ bool drop_lines(std::string& text, const std::string& prefix) {
     return kept != text;
 }
 
-// The text in quotes, each newline written as \n.
-std::string quoted(const std::string& text) {
-    std::string shown = "\"";
-    for (const char c : text) {
-        shown += c == '\n' ? std::string("\\n") : std::string(1, c);
-    }
-    return shown + "\"";
-}
-
-// "status 1" or "signal 13": how the child ended, or was expected to.
-std::string ending(bool signaled, int number) {
-    return (signaled ? "signal " : "status ") + std::to_string(number);
-}
-
 bool check(const Options& opt, const Outcome& got, long run) {
     bool ok = true;
     const auto fail = [&ok, run](const std::string& why) {
         ok = false;
         const std::string line = "run " + std::to_string(run) + ": " + why + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);  // as it is, with any null byte
+    };
+    const auto quoted = [](const std::string& text) {  // in quotes, each newline written as \n
+        std::string shown = "\"";
+        for (const char c : text) {
+            shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+        }
+        return shown + "\"";
+    };
+    const auto ending = [](bool signaled, int number) {  // "status 1" or "signal 13"
+        return (signaled ? "signal " : "status ") + std::to_string(number);
     };
     const int status = got.wait_status;
     const bool signaled = WIFSIGNALED(status);
@@ -373,8 +361,7 @@ int main(int argc, char** argv) {
     const Options opt = parse(argc, argv);
     std::vector<std::string> env = child_environment(opt);
     std::vector<char*> envp(env.size() + 1, nullptr);  // execve() wants a null at the end
-    std::transform(env.begin(), env.end(), envp.begin(),
-                   [](std::string& var) { return var.data(); });
+    std::transform(env.begin(), env.end(), envp.begin(), [](auto& var) { return var.data(); });
     if (opt.exec) {
         save_coverage();
         execve(opt.argv[0], opt.argv.data(), envp.data());
