@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 
-// expect_run: runs a program as a child process, with a chosen environment and a chosen standard
-// input and output, and checks its exit status and the exact text it wrote to standard output and
-// standard error.
+// expect_run: runs a program as a child process with a chosen environment, standard input and
+// output, and checks its exit status and the exact text it wrote to standard output and error.
 //
 //   expect_run [options] -- PROGRAM [ARGS...]
 //
@@ -165,9 +164,8 @@ Options parse(int argc, char** argv) {
     return opt;
 }
 
-// The case's own settings, then the inherited ones, without those the case sets itself (getenv()
-// takes the first of two entries with one name) and without the runtime settings (the patterns of
-// RUNTIME_SETTINGS: a name, or a prefix written with a final *). The library directories a case
+// The case's own settings, then the inherited ones but the runtime settings and those the case sets
+// itself (getenv() takes the first of two entries with one name). The library directories a case
 // names go in front of the inherited library path, in the order given, rather than in its place.
 std::vector<std::string> child_environment(const Options& opt) {
     const auto name_of = [](const std::string& var) { return var.substr(0, var.find('=')); };
@@ -228,9 +226,8 @@ void drain(int out_fd, int err_fd, Outcome& outcome) {
     }
 }
 
-// The child's standard output when it is not a pipe: /dev/full (every write fails with ENOSPC), or
-// the far side of a pseudo-terminal whose controlling side has been closed, as after a hang-up
-// (EIO); -1 for none.
+// The child's standard output if not a pipe: /dev/full (writes fail with ENOSPC), the far side of a
+// pseudo-terminal whose controlling side is closed, as after a hang-up (EIO), or -1 for none.
 int unwritable(OutMode mode) {
     const bool hungup = mode == OutMode::hungup;
     const int controller = hungup ? posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
