@@ -8,6 +8,7 @@ import pathlib
 import sys
 import tempfile
 import unittest
+import unittest.mock
 
 import verdict
 import which_runtime
@@ -39,6 +40,12 @@ class WhichRuntime(unittest.TestCase):
                                  "/bad/libgomp.so.1#")]:
             facts, found = which_runtime.identify(status, text, "./p")
             self.assertIn(said, ("ran on " if facts else "") + found + "#")
+
+    def test_package(self):  # a file of Debian's, one of nobody's, and a system without dpkg
+        self.assertRegex(which_runtime.package("/bin/sh"), r"^Debian's dash [0-9]")
+        self.assertEqual(which_runtime.package("/bad/libgomp.so.1"), "")
+        with unittest.mock.patch.dict("os.environ", {"PATH": "/nonexistent"}):
+            self.assertEqual(which_runtime.package("/bin/sh"), "")
 
     def test_main(self):
         with tempfile.TemporaryDirectory() as tmp, contextlib.redirect_stdout(io.StringIO()) as out:

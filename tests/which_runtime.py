@@ -19,6 +19,22 @@ import subprocess
 import sys
 
 
+def package(file):
+    """The Debian package that installed the file, and its version (libgomp tells none of its
+    own); empty where no package did (a runtime of the user's own) or where there is no dpkg."""
+    try:
+        owner = subprocess.run(["dpkg-query", "--search", file], capture_output=True, text=True,
+                               check=False)
+    except FileNotFoundError:
+        return ""
+    if owner.returncode != 0:
+        return ""
+    name = owner.stdout.splitlines()[-1].split(":")[0]  # after any line about a diversion
+    version = subprocess.run(["dpkg-query", "--showformat=${Version}", "--show", name],
+                             capture_output=True, text=True, check=False).stdout
+    return f"Debian's {name} {version}"
+
+
 def identify(status, text, command):
     """(facts, identity) of the runtime the output shows, or (None, why it shows none)."""
     lines = [(re.fullmatch(r" *[0-9]+:\t?(.*)", line), line) for line in text.splitlines()]
@@ -45,9 +61,9 @@ def identify(status, text, command):
                       "settings, with the OpenMP version: it is some other runtime")
     path, file = loaded[-1], os.path.realpath(loaded[-1])
     facts = {"path": path, "file": file, "runtime": "LLVM's libomp" if llvm else "GNU libgomp",
-             "version": f"built by {llvm[1]}" if llvm else "", "openmp": openmp[1]}
-    found = (f"{facts['runtime']} ({facts['version'] + ', ' if llvm else ''}_OPENMP {openmp[1]}) "
-             f"at {path}" + ("" if file == path else f" = {file}"))
+             "version": f"built by {llvm[1]}" if llvm else package(file), "openmp": openmp[1]}
+    found = (f"{facts['runtime']} ({facts['version'] + ', ' if facts['version'] else ''}"
+             f"_OPENMP {openmp[1]}) at {path}" + ("" if file == path else f" = {file}"))
     if status != 0:
         return None, f"the program on {found} ended with status {status}"
     return facts, found
