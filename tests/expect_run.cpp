@@ -21,6 +21,8 @@
 //   --signal N            expected to be killed by signal N instead
 //   --out LINE            expected standard output line (repeatable; default none)
 //   --err LINE            expected standard error line (repeatable; default none)
+//   --out-match REGEX     standard output must hold a match of REGEX (ECMAScript), in place of
+//   --err-match REGEX     --out lines; likewise standard error, after the lines dropped below
 //   --err-allow PREFIX    tolerate standard error lines that start with PREFIX, and the empty
 //                         line just before each, if there is one (repeatable)
 //   --err-require PREFIX  at least one standard error line must start with PREFIX; such lines
@@ -45,6 +47,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,6 +70,8 @@ struct Options {
     int signal = 0;
     std::string out;
     std::string err;
+    std::optional<std::regex> out_match;
+    std::optional<std::regex> err_match;
     std::vector<std::string> err_allow;
     std::vector<std::string> err_require;
     long repeat = 1;
@@ -134,6 +140,13 @@ void take(Options& opt, const std::string& flag, const std::string& value) {
         opt.signal = static_cast<int>(to_number(value, 1));
     } else if (flag == "--out" || flag == "--err") {
         (flag == "--out" ? opt.out : opt.err) += value + "\n";
+    } else if (flag == "--out-match" || flag == "--err-match") {
+        (flag == "--out-match" ? opt.out : opt.err) = value;
+        try {
+            (flag == "--out-match" ? opt.out_match : opt.err_match) = std::regex(value);
+        } catch (const std::regex_error&) {
+            usage("not a regular expression: " + value);
+        }
     } else if (flag == "--err-allow" || flag == "--err-require") {
         (flag == "--err-allow" ? opt.err_allow : opt.err_require).push_back(value);
     } else if (flag == "--repeat") {
@@ -325,10 +338,15 @@ bool check(const Options& opt, const Outcome& got, long run) {
     if (ended != expected) {
         fail("ended with " + ended + ", expected " + expected);
     }
-    if (got.out != opt.out) {
-        fail("standard output differs\n  expected: " + quoted(opt.out) +
-             "\n  got     : " + quoted(got.out));
-    }
+    // The text compared (standard error without the lines dropped), and the text shown.
+    const auto compare = [&](const char* stream, const std::string& text, const std::string& shown,
+                             const std::string& want, const std::optional<std::regex>& match) {
+        if (match ? !std::regex_search(text, *match) : text != want) {
+            fail(std::string("standard ") + stream + (match ? " does not match" : " differs") +
+                 "\n  expected: " + quoted(want) + "\n  got     : " + quoted(shown));
+        }
+    };
+    compare("output", got.out, got.out, opt.out, opt.out_match);
     std::string rest = got.err;
     for (const std::string& prefix : opt.err_require) {
         if (!drop_lines(rest, prefix)) {
@@ -338,10 +356,7 @@ bool check(const Options& opt, const Outcome& got, long run) {
     for (const std::string& prefix : opt.err_allow) {
         drop_lines(rest, prefix);
     }
-    if (rest != opt.err) {
-        fail("standard error differs\n  expected: " + quoted(opt.err) +
-             "\n  got     : " + quoted(got.err));
-    }
+    compare("error", rest, got.err, opt.err, opt.err_match);
     return ok;
 }
 
