@@ -7,16 +7,14 @@
 //
 //   --env NAME=VALUE      add to the child's environment (repeatable)
 //   --preload LIBRARY     preload the library (a path to a file, or it is refused: the loader
-//                         would only warn) into the child, by name, its directory first on the
-//                         library path
+//                         would only warn) into the child
 //   --clear-env           start the child with an empty environment
-//   --exec                run the program once in place of expect_run, with the environment
-//                         below, and check nothing: the exit status is the program's (for a
-//                         program that checks itself)
+//   --exec                run the program in place of expect_run, in that environment, and
+//                         check nothing (for gdb, or a program that checks itself)
 //   --stdin closed        run with standard input closed
-//   --stdout MODE         pipe (default, captured), closed, full (/dev/full), broken (a pipe
-//                         with no reader, SIGPIPE ignored), gone (a pipe with no reader, SIGPIPE
-//                         at its default), or hungup (a terminal whose other side has been closed)
+//   --stdout MODE         captured (default), closed, full (/dev/full), broken (a pipe with no
+//                         reader, SIGPIPE ignored), gone (the same, SIGPIPE at its default), or
+//                         hungup (a terminal whose other side has been closed)
 //   --status N            expected exit status (default 0)
 //   --signal N            expected to be killed by signal N instead
 //   --out LINE            expected standard output line (repeatable; default none)
@@ -24,18 +22,16 @@
 //   --out-match REGEX     standard output must hold a match of REGEX (ECMAScript), in place of
 //   --err-match REGEX     --out lines; likewise standard error, after the lines dropped below
 //   --err-allow PREFIX    tolerate standard error lines that start with PREFIX, and the empty
-//                         line just before each, if there is one (repeatable)
-//   --err-require PREFIX  at least one standard error line must start with PREFIX; such lines
-//                         are then tolerated like --err-allow's (repeatable: each must be found)
+//                         line just before each (repeatable)
+//   --err-require PREFIX  the same, and at least one such line must be there (repeatable)
 //   --repeat N            run N times (N at least 1); every run must pass
 //
 // Unless --clear-env is given the child inherits this process's environment, without the runtime
-// settings a caller may have exported (runtime-settings.txt, compiled in as RUNTIME_SETTINGS), so
-// that a case sees only the settings it names itself.
+// settings (runtime-settings.txt, compiled in as RUNTIME_SETTINGS): tests/README.md says why.
 
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,21 +53,25 @@
 
 namespace {
 
-enum class OutMode { pipe, closed, full, broken, gone, hungup };
-const char* const out_modes[] = {"pipe", "closed", "full", "broken", "gone", "hungup"};
+enum class OutMode { captured, closed, full, broken, gone, hungup };
+const char* const out_modes[] = {"captured", "closed", "full", "broken", "gone", "hungup"};
+
+// What a stream must hold: exactly these lines, or with a pattern, text that matches it.
+struct Expected {
+    std::string text;
+    std::optional<std::regex> pattern;
+};
 
 struct Options {
     std::vector<std::string> env;
     bool clear_env = false;
     bool exec = false;
     bool close_stdin = false;
-    OutMode out_mode = OutMode::pipe;
+    OutMode out_mode = OutMode::captured;
     int status = 0;
     int signal = 0;
-    std::string out;
-    std::string err;
-    std::optional<std::regex> out_match;
-    std::optional<std::regex> err_match;
+    Expected out;
+    Expected err;
     std::vector<std::string> err_allow;
     std::vector<std::string> err_require;
     long repeat = 1;
@@ -90,8 +90,8 @@ struct Outcome {
     std::exit(2);
 }
 
-// The system's own failures (a pipe, a fork, a poll, a pseudo-terminal or /dev/full that cannot be
-// had, a wait interrupted) end here; no case can provoke them, so coverage shows them one way.
+// The system's own failures (a pipe, a file, a fork, a pseudo-terminal or /dev/full that cannot be
+// had) end here; no case can provoke them, so coverage shows them one way.
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "expect_run: %s: %s\n", what, std::strerror(errno));
     std::exit(2);
@@ -120,6 +120,14 @@ void preload(Options& opt, const std::string& library) {
                       (slash == std::string::npos ? "." : library.substr(0, slash)));
 }
 
+Expected pattern(const std::string& text) {
+    try {
+        return {text, std::regex(text)};
+    } catch (const std::regex_error&) {
+        usage("not a regular expression: " + text);
+    }
+}
+
 // Takes the value of one option, or refuses an option it does not know.
 void take(Options& opt, const std::string& flag, const std::string& value) {
     if (flag == "--env") {
@@ -139,14 +147,9 @@ void take(Options& opt, const std::string& flag, const std::string& value) {
     } else if (flag == "--signal") {
         opt.signal = static_cast<int>(to_number(value, 1));
     } else if (flag == "--out" || flag == "--err") {
-        (flag == "--out" ? opt.out : opt.err) += value + "\n";
+        (flag == "--out" ? opt.out : opt.err).text += value + "\n";
     } else if (flag == "--out-match" || flag == "--err-match") {
-        (flag == "--out-match" ? opt.out : opt.err) = value;
-        try {
-            (flag == "--out-match" ? opt.out_match : opt.err_match) = std::regex(value);
-        } catch (const std::regex_error&) {
-            usage("not a regular expression: " + value);
-        }
+        (flag == "--out-match" ? opt.out : opt.err) = pattern(value);
     } else if (flag == "--err-allow" || flag == "--err-require") {
         (flag == "--err-allow" ? opt.err_allow : opt.err_require).push_back(value);
     } else if (flag == "--repeat") {
@@ -213,35 +216,40 @@ std::vector<std::string> child_environment(const Options& opt) {
     return env;
 }
 
-// Reads both pipes until the child has closed them, so that neither can fill up and stall the
-// child while the other is being read. poll() leaves revents 0 for a closed entry and on EINTR.
-void drain(int out_fd, int err_fd, Outcome& outcome) {
-    std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
-    const std::array<std::string*, 2> sinks{&outcome.out, &outcome.err};
-    std::array<char, 4096> buffer{};
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
-            die("poll");
-        }
-        for (size_t k = 0; k < fds.size(); ++k) {
-            pollfd& entry = fds.at(k);
-            if (entry.revents == 0) {
-                continue;
-            }
-            const ssize_t got = read(entry.fd, buffer.data(), buffer.size());
-            if (got > 0) {
-                sinks.at(k)->append(buffer.data(), static_cast<size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
-                close(entry.fd);
-                entry.fd = -1;
-            }
-        }
+// A file in memory that holds all the child writes to it, read once the child has ended: no pipe
+// to fill up and stall it.
+int capture() {
+    const int fd = memfd_create("captured", MFD_CLOEXEC);
+    if (fd < 0) {
+        die("memfd_create");
     }
+    return fd;
 }
 
-// The child's standard output if not a pipe: /dev/full (writes fail with ENOSPC), the far side of a
-// pseudo-terminal whose controlling side is closed, as after a hang-up (EIO), or -1 for none.
-int unwritable(OutMode mode) {
+// What a capture file holds; the file is then closed.
+std::string contents(int fd) {
+    std::string text;
+    std::array<char, 4096> buffer{};
+    ssize_t got = 0;
+    while ((got = pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(text.size()))) > 0) {
+        text.append(buffer.data(), static_cast<size_t>(got));
+    }
+    close(fd);
+    return text;
+}
+
+// The child's standard output if not captured: a pipe whose reader has already gone (the first
+// write fails with EPIPE), /dev/full (ENOSPC), the far side of a pseudo-terminal whose controlling
+// side is closed, as after a hang-up (EIO), or -1 for none.
+int uncaptured(OutMode mode) {
+    std::array<int, 2> ends{-1, -1};
+    if (mode == OutMode::broken || mode == OutMode::gone) {
+        if (pipe2(ends.data(), O_CLOEXEC) != 0) {
+            die("pipe");
+        }
+        close(ends[0]);
+        return ends[1];
+    }
     const bool hungup = mode == OutMode::hungup;
     const int controller = hungup ? posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
     const char* name = mode == OutMode::full ? "/dev/full" : nullptr;
@@ -257,43 +265,35 @@ int unwritable(OutMode mode) {
 }
 
 Outcome run_once(const Options& opt, char** envp) {
-    const OutMode mode = opt.out_mode;
-    std::array<int, 2> out{-1, unwritable(mode)};  // read end, the child's end
-    std::array<int, 2> err{-1, -1};
-    const bool no_reader = mode == OutMode::broken || mode == OutMode::gone;
-    if (pipe2(err.data(), O_CLOEXEC) != 0 ||
-        ((mode == OutMode::pipe || no_reader) && pipe2(out.data(), O_CLOEXEC) != 0)) {
-        die("pipe");
-    }
-    if (no_reader) {  // from the start: the child's first write fails with EPIPE
-        close(out[0]);
-        out[0] = -1;
-    }
+    const int out_file = capture();
+    const int err_file = capture();
+    const bool captured = opt.out_mode == OutMode::captured;
+    const int out = captured ? out_file : uncaptured(opt.out_mode);
     const pid_t pid = fork();
     if (pid < 0) {
         die("fork");
     }
     if (pid == 0) {
-        std::signal(SIGPIPE, mode == OutMode::broken ? SIG_IGN : SIG_DFL);
+        std::signal(SIGPIPE, opt.out_mode == OutMode::broken ? SIG_IGN : SIG_DFL);
         if (opt.close_stdin) {
             close(STDIN_FILENO);
         }
-        out[1] < 0 ? close(STDOUT_FILENO) : dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
+        out < 0 ? close(STDOUT_FILENO) : dup2(out, STDOUT_FILENO);
+        dup2(err_file, STDERR_FILENO);
         save_coverage();
         execve(opt.argv[0], opt.argv.data(), envp);
         std::fputs("expect_run: cannot execute the program\n", stderr);  // unbuffered
         _exit(127);
     }
-    close(err[1]);
-    close(out[1]);  // if there is one
-    Outcome outcome;
-    drain(out[0], err[0], outcome);
-    while (waitpid(pid, &outcome.wait_status, 0) < 0) {
-        if (errno != EINTR) {
-            die("waitpid");
-        }
+    if (!captured) {
+        close(out);  // if there is one
     }
+    Outcome outcome;
+    if (waitpid(pid, &outcome.wait_status, 0) < 0) {
+        die("waitpid");
+    }
+    outcome.out = contents(out_file);
+    outcome.err = contents(err_file);
     return outcome;
 }
 
@@ -338,15 +338,15 @@ bool check(const Options& opt, const Outcome& got, long run) {
     if (ended != expected) {
         fail("ended with " + ended + ", expected " + expected);
     }
-    // The text compared (standard error without the lines dropped), and the text shown.
-    const auto compare = [&](const char* stream, const std::string& text, const std::string& shown,
-                             const std::string& want, const std::optional<std::regex>& match) {
-        if (match ? !std::regex_search(text, *match) : text != want) {
-            fail(std::string("standard ") + stream + (match ? " does not match" : " differs") +
-                 "\n  expected: " + quoted(want) + "\n  got     : " + quoted(shown));
+    // Standard error is compared, and shown, without the lines allowed.
+    const auto compare = [&](const char* stream, const Expected& want, const std::string& text) {
+        if (want.pattern ? !std::regex_search(text, *want.pattern) : text != want.text) {
+            fail(std::string("standard ") + stream +
+                 (want.pattern ? " does not match" : " differs") +
+                 "\n  expected: " + quoted(want.text) + "\n  got     : " + quoted(text));
         }
     };
-    compare("output", got.out, got.out, opt.out, opt.out_match);
+    compare("output", opt.out, got.out);
     std::string rest = got.err;
     for (const std::string& prefix : opt.err_require) {
         if (!drop_lines(rest, prefix)) {
@@ -356,15 +356,15 @@ bool check(const Options& opt, const Outcome& got, long run) {
     for (const std::string& prefix : opt.err_allow) {
         drop_lines(rest, prefix);
     }
-    compare("error", rest, got.err, opt.err, opt.err_match);
+    compare("error", opt.err, rest);
     return ok;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A descriptor below 3 that is closed here would be handed out by pipe2() and then clobbered in
-    // the child when it sets up its own 0, 1 and 2.
+    // A descriptor below 3 that is closed here would be handed out by memfd_create() and then
+    // clobbered in the child when it sets up its own 0, 1 and 2.
     for (int fd = 0; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd) {
             die("open /dev/null");
