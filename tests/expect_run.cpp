@@ -90,8 +90,8 @@ struct Outcome {
     std::exit(2);
 }
 
-// The system's own failures (a pipe, a file, a fork, a pseudo-terminal or /dev/full that cannot be
-// had) end here; no case can provoke them, so coverage shows them one way.
+// The system's own failures (a file, a pipe, a fork, a wait, a pseudo-terminal or /dev/full that
+// cannot be had) end here; no case can provoke them, so coverage shows them one way.
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "expect_run: %s: %s\n", what, std::strerror(errno));
     std::exit(2);
