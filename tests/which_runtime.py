@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Which OpenMP runtime a program ran on, as the loader and the runtime itself say.
-
-    which_runtime.py [--expect IDENTITY] [--facts FILE --case NAME] -- COMMAND...
-
-COMMAND runs it with LD_DEBUG=libs, OMP_DISPLAY_ENV=verbose and KMP_VERSION=1: the loader
-names the libgomp.so.1 it initialises, LLVM's libomp prints its banner, GNU libgomp its
-settings. Prints the identity, or why the program ran on none (the loader's own message if it
-did not load); exits 1 then, or if it is not --expect. --facts: append it as a JSON line.
+"""Which OpenMP runtime COMMAND ran on (tests/README.md, The last line), as the loader and the
+runtime say when run with LD_DEBUG=libs (the loader names the libgomp.so.1 it initialises),
+OMP_DISPLAY_ENV=verbose (GNU libgomp lists its settings) and KMP_VERSION=1 (LLVM's libomp
+prints its banner). Prints it, or why it is none, and exits 1 then or if it is not --expect.
 """
 
 import argparse
@@ -20,16 +16,13 @@ import sys
 
 
 def package(file):
-    """The Debian package that installed the file, and its version (libgomp tells none of its
-    own); empty where no package did (a runtime of the user's own) or where there is no dpkg."""
+    """The Debian package that installed the file and its version, or "" (none did, or no dpkg)."""
     try:
         owner = subprocess.run(["dpkg-query", "--search", file], capture_output=True, text=True,
-                               check=False)
-    except FileNotFoundError:
+                               check=True).stdout.splitlines()[-1]  # after any diversion's line
+    except (FileNotFoundError, subprocess.CalledProcessError):
         return ""
-    if owner.returncode != 0:
-        return ""
-    name = owner.stdout.splitlines()[-1].split(":")[0]  # after any line about a diversion
+    name = owner.split(":")[0]
     version = subprocess.run(["dpkg-query", "--showformat=${Version}", "--show", name],
                              capture_output=True, text=True, check=False).stdout
     return f"Debian's {name} {version}"
@@ -70,7 +63,7 @@ def identify(status, text, command):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(usage=__doc__)
+    parser = argparse.ArgumentParser(description=__doc__)
     for option in ("--expect", "--facts", "--case"):
         parser.add_argument(option)
     parser.add_argument("command", nargs="+")
