@@ -30,12 +30,11 @@ def package(file):
 
 def identify(status, text, command):
     """(facts, identity) of the runtime the output shows, or (None, why it shows none)."""
-    lines = [(re.fullmatch(r" *[0-9]+:\t?(.*)", line), line) for line in text.splitlines()]
-    debug = "\n".join(match[1] for match, _ in lines if match)  # the loader's, LD_DEBUG
-    other = [line for match, line in lines if not match]
-    loaded = re.findall(r"^calling init: (.*/libgomp\.so\.1)$", debug, re.M)
-    tried = re.findall(r"^  trying file=(.*)$", debug, re.M)
-    if status > 0 and other and not re.search(r"^transferring control: ", debug, re.M):
+    loader = r"(?m)^ *[0-9]+:\t?"  # the loader's lines (LD_DEBUG) begin with its process id
+    loaded = re.findall(loader + r"calling init: (.*/libgomp\.so\.1)$", text)
+    tried = re.findall(loader + r"  trying file=(.*)$", text)
+    other = [line for line in text.splitlines() if not re.match(loader, line)]
+    if status > 0 and other and not re.search(loader + "transferring control: ", text):
         if "cannot open shared object file: No such file" in other[0]:
             return None, ("the loader finds no libgomp.so.1 on LD_LIBRARY_PATH or in the "
                           f"system's directories: {other[0]}")
@@ -46,10 +45,9 @@ def identify(status, text, command):
         return None, (f"the program was killed by {signal.Signals(-status).name} while loading "
                       f"{where}: a truncated or damaged file?" if status < 0 else
                       f"{command} loaded no libgomp.so.1: was it built without OpenMP?")
-    said = "\n".join(other)
-    openmp = re.search(r"^ *_OPENMP ?= ?'([0-9]+)'", said, re.M)
-    llvm = re.search(r"^LLVM OMP build compiler: (.*)$", said, re.M)
-    if not openmp or not (llvm or re.search(r"^ *GOMP_SPINCOUNT = ", said, re.M)):
+    openmp = re.search(r"^ *_OPENMP ?= ?'([0-9]+)'", text, re.M)
+    llvm = re.search(r"^LLVM OMP build compiler: (.*)$", text, re.M)
+    if not openmp or not (llvm or re.search(r"^ *GOMP_SPINCOUNT = ", text, re.M)):
         return None, (f"{loaded[-1]} printed neither LLVM's libomp's banner nor GNU libgomp's "
                       "settings, with the OpenMP version: it is some other runtime")
     path, file = loaded[-1], os.path.realpath(loaded[-1])
