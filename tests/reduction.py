@@ -1,8 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""What the program's reduction must do, written once for every check and picture that needs
-it: the static schedule's block of each thread, and the rules of a chain of compare-and-swaps.
-`python3 reduction.py T:t ...` prints "T:t:partial" for each pair, one a line (the test list
-reads the partition cases' expected sums so).
+"""The static schedule's block of each thread and the rules of a chain of compare-and-swaps,
+written once for every check and picture that needs them. `reduction.py T:t ...` prints
+"T:t:partial" for each pair, one a line: the partition cases' expected sums.
 """
 
 import sys
