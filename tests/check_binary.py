@@ -1,21 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""Checks what the built program asks of the OpenMP runtime and the loader.
+"""Checks what the built program asks of the OpenMP runtime and the loader: tests/README.md,
+What each group proves (runtime.imports); the hardening marks: packaging/README.md, Hardening.
 
-    check_binary.py PROGRAM --nm NM --objdump OBJDUMP --[no-]needed --[no-]hardening --[no-]fortify
-
-Each optional check is named on or off: one left out or misspelt is a usage error (status 2),
-so none is skipped by accident. Each problem found is printed, and the status is then 1.
-
-- It imports the region start and the two team queries the loop needs, and none of the
-  runtime's locks, critical sections, atomic fallbacks, loop-scheduling calls or barriers: the
-  partition is arithmetic on the team size and thread number, and the combine is lock-free.
-- It adds in single precision (addss), with no double addition or int-to-double conversion
-  (printing widens the total with cvtss2sd): a double, long double or integer total prints the
-  same line, so only the code tells. --needed: it needs only the libraries libgomp and libc.
-- --hardening: it is a position-independent executable, relocated all at start (BIND_NOW) and
-  then made read-only (GNU_RELRO), with the stack protector (it imports __stack_chk_fail).
-  --fortify: it prints through the fortified __printf_chk. Stack-clash and control-flow
-  protection leave no mark that can be checked here.
+Each check that can be off is named on or off: one left out or misspelt is a usage error
+(status 2), so none is skipped by accident. Each problem found is printed, and the status is 1.
 """
 
 import argparse
@@ -23,6 +11,7 @@ import re
 import subprocess
 import sys
 
+# The partition is arithmetic on the team size and thread number, and the combine lock-free.
 REQUIRED = ("GOMP_parallel", "omp_get_num_threads", "omp_get_thread_num")
 FORBIDDEN = re.compile(r"(GOMP_(critical|atomic|(parallel_)?loop|barrier)|omp_\w*lock)\w*")
 DF_BIND_NOW, DF_1_NOW, DF_1_PIE = 0x8, 0x1, 0x08000000
@@ -41,6 +30,8 @@ def problems(args):
     if forbidden:
         found.append(f"{program} imports runtime synchronisation or scheduling: {forbidden}")
 
+    # A double, long double or integer total prints the same line: only the code tells. The
+    # total is widened to print it (cvtss2sd), so that conversion is allowed.
     code = run(args.objdump, "-d", "--no-show-raw-insn", program)
     additions = set(re.findall(r"\t(addss|addsd|cvtsi2sd)[lq]? ", code))
     if "addss" not in additions:
@@ -71,7 +62,7 @@ def problems(args):
     return found
 
 
-parser = argparse.ArgumentParser(description=__doc__.splitlines()[0], allow_abbrev=False)
+parser = argparse.ArgumentParser(description=__doc__, allow_abbrev=False)
 parser.add_argument("program")
 parser.add_argument("--nm", required=True)
 parser.add_argument("--objdump", required=True)

@@ -1,10 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""What the program's reduction must do, written once for every check and picture that needs
-it: the static schedule's block of each thread, and the rules of a chain of compare-and-swaps.
-
-    python3 reduction.py T:t ...    prints "T:t:partial" for each pair, one a line
-
-(the test list reads the partition cases' expected sums so).
+"""The static schedule's block of each thread and the rules of a chain of compare-and-swaps,
+written once for every check and picture that needs them. `reduction.py T:t ...` prints
+"T:t:partial" for each pair, one a line: the partition cases' expected sums.
 """
 
 import sys
@@ -14,9 +11,8 @@ TOTAL = ITERATIONS * (ITERATIONS - 1) // 2
 
 
 def block(team, thread):
-    """Thread `thread`'s iterations under the static schedule on a team of `team`: with
-    q = ITERATIONS // team and r = ITERATIONS % team, the first r threads take q + 1, the
-    others q, one block after another in thread order."""
+    """Thread `thread`'s iterations under the static schedule on a team of `team`, as
+    doc/how-it-works.md (Which thread adds which numbers) gives them."""
     q, r = divmod(ITERATIONS, team)
     first = thread * q + min(thread, r)
     return range(first, first + q + (thread < r))
@@ -49,10 +45,8 @@ def play(swaps):
         if swap["succeeds"]:
             totals.append(swap["swaps in"])
             continue
-        retry = next((later for later in swaps[index + 1:]
-                      if later["thread"] == swap["thread"]), None)
-        if retry is None or (retry["reads"], retry["partial"]) != (swap["finds"],
-                                                                    swap["partial"]):
+        retry = next((s for s in swaps[index + 1:] if s["thread"] == swap["thread"]), {})
+        if (retry.get("reads"), retry.get("partial")) != (swap["finds"], swap["partial"]):
             problems.append(f"{who} does not retry its failed swap from {swap['finds']} "
                             f"with the same partial")
     return totals, problems

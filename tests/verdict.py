@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""The closing line of a test run, after CTest's summary: tests/README.md, The last line.
-
-    verdict.py --compiler TEXT --openmp TEXT RESULTS_DIR
-
-Reads RESULTS_DIR/junit.xml (none from this run: no line) and facts.jsonl. Always exits 0:
-CTest's own status tells a failure, and a failing post-test command would add lines after it.
+"""The closing line of a test run, after CTest's summary: tests/README.md, The last line. It
+always exits 0: CTest's own status tells a failure, and a failing post-test command would add
+lines after it.
 """
 
 import argparse

@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Which OpenMP runtime a program ran on, as the loader and the runtime itself say.
-
-    which_runtime.py [--expect IDENTITY] [--facts FILE --case NAME] -- COMMAND...
-
-COMMAND runs it with LD_DEBUG=libs, OMP_DISPLAY_ENV=verbose and KMP_VERSION=1: the loader
-names the libgomp.so.1 it initialises, LLVM's libomp prints its banner, GNU libgomp its
-settings. Prints the identity, or why the program ran on none (the loader's own message if it
-did not load); exits 1 then, or if it is not --expect. --facts: append it as a JSON line.
+"""Which OpenMP runtime COMMAND ran on (tests/README.md, The last line), as the loader and the
+runtime say when run with LD_DEBUG=libs (the loader names the libgomp.so.1 it initialises),
+OMP_DISPLAY_ENV=verbose (GNU libgomp lists its settings) and KMP_VERSION=1 (LLVM's libomp
+prints its banner). Prints it, or why it is none, and exits 1 then or if it is not --expect.
 """
 
 import argparse
@@ -20,16 +16,13 @@ import sys
 
 
 def package(file):
-    """The Debian package that installed the file, and its version (libgomp tells none of its
-    own); empty where no package did (a runtime of the user's own) or where there is no dpkg."""
+    """The Debian package that installed the file and its version, or "" (none did, or no dpkg)."""
     try:
         owner = subprocess.run(["dpkg-query", "--search", file], capture_output=True, text=True,
-                               check=False)
-    except FileNotFoundError:
+                               check=True).stdout.splitlines()[-1]  # after any diversion's line
+    except (FileNotFoundError, subprocess.CalledProcessError):
         return ""
-    if owner.returncode != 0:
-        return ""
-    name = owner.stdout.splitlines()[-1].split(":")[0]  # after any line about a diversion
+    name = owner.split(":")[0]
     version = subprocess.run(["dpkg-query", "--showformat=${Version}", "--show", name],
                              capture_output=True, text=True, check=False).stdout
     return f"Debian's {name} {version}"
@@ -37,12 +30,11 @@ def package(file):
 
 def identify(status, text, command):
     """(facts, identity) of the runtime the output shows, or (None, why it shows none)."""
-    lines = [(re.fullmatch(r" *[0-9]+:\t?(.*)", line), line) for line in text.splitlines()]
-    debug = "\n".join(match[1] for match, _ in lines if match)  # the loader's, LD_DEBUG
-    other = [line for match, line in lines if not match]
-    loaded = re.findall(r"^calling init: (.*/libgomp\.so\.1)$", debug, re.M)
-    tried = re.findall(r"^  trying file=(.*)$", debug, re.M)
-    if status > 0 and other and not re.search(r"^transferring control: ", debug, re.M):
+    loader = r"(?m)^ *[0-9]+:\t?"  # the loader's lines (LD_DEBUG) begin with its process id
+    loaded = re.findall(loader + r"calling init: (.*/libgomp\.so\.1)$", text)
+    tried = re.findall(loader + r"  trying file=(.*)$", text)
+    other = [line for line in text.splitlines() if not re.match(loader, line)]
+    if status > 0 and other and not re.search(loader + "transferring control: ", text):
         if "cannot open shared object file: No such file" in other[0]:
             return None, ("the loader finds no libgomp.so.1 on LD_LIBRARY_PATH or in the "
                           f"system's directories: {other[0]}")
@@ -53,10 +45,9 @@ def identify(status, text, command):
         return None, (f"the program was killed by {signal.Signals(-status).name} while loading "
                       f"{where}: a truncated or damaged file?" if status < 0 else
                       f"{command} loaded no libgomp.so.1: was it built without OpenMP?")
-    said = "\n".join(other)
-    openmp = re.search(r"^ *_OPENMP ?= ?'([0-9]+)'", said, re.M)
-    llvm = re.search(r"^LLVM OMP build compiler: (.*)$", said, re.M)
-    if not openmp or not (llvm or re.search(r"^ *GOMP_SPINCOUNT = ", said, re.M)):
+    openmp = re.search(r"^ *_OPENMP ?= ?'([0-9]+)'", text, re.M)
+    llvm = re.search(r"^LLVM OMP build compiler: (.*)$", text, re.M)
+    if not openmp or not (llvm or re.search(r"^ *GOMP_SPINCOUNT = ", text, re.M)):
         return None, (f"{loaded[-1]} printed neither LLVM's libomp's banner nor GNU libgomp's "
                       "settings, with the OpenMP version: it is some other runtime")
     path, file = loaded[-1], os.path.realpath(loaded[-1])
@@ -70,7 +61,7 @@ def identify(status, text, command):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(usage=__doc__)
+    parser = argparse.ArgumentParser(description=__doc__)
     for option in ("--expect", "--facts", "--case"):
         parser.add_argument(option)
     parser.add_argument("command", nargs="+")
