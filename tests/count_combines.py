@@ -121,9 +121,8 @@ def report(updates):
 def run(team, preload=None, faked=None):
     """Follows a run (with `preload` preloaded) and quits gdb: 0 if it passes, 1 if not.
     faked=(T, t): the program's one thread is thread t of the interposer's team of T."""
-    for setting in ("startup-with-shell off", "pagination off", "confirm off",
-                    "print thread-events off", "suppress-cli-notifications on",
-                    "disassembly-flavor att"):
+    for setting in ("startup-with-shell off", "print thread-events off",  # -batch: no paging or y/n
+                    "suppress-cli-notifications on", "disassembly-flavor att"):
         gdb.execute(f"set {setting}")
     if preload:
         gdb.execute(f"set environment LD_PRELOAD={preload}")
