@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: MIT
 
 // The program's region written out by hand with the fault COMBINE_FAULT names,
-// which count_combines.py must reject (selftest.combine.*); unset, it is right.
-// twice, each_iteration: each block added atomically in halves, or by iteration;
-// plain_store: by plain load and store; integer_add: into a whole-number total;
-// extra_thread: one thread more than the team; off_by_one: thread 1's block
-// starts late; same_block: all add thread 0's; stale_start, gives_up: the first
-// swap expects a value never held, then retries (gives up); abort, kill: the
-// program raises SIGABRT (SIGKILL) after the region.
+// which count_combines.py must reject; unset, it is right. The faults are
+// listed in tests/README.md ("Counting the combines").
 
 #include <omp.h>
 
@@ -39,8 +34,7 @@ int main() {
 #pragma omp parallel default(none) shared(sum, whole_sum, fault) \
     num_threads(omp_get_max_threads() + (fault == "extra_thread" ? 1 : 0))
     {
-        // Thread t's block of the static schedule: the first n mod T threads
-        // take one iteration more than the others.
+        // Thread t's block of the static schedule (reduction.py's block()).
         const int team = omp_get_num_threads();
         const int thread = fault == "same_block" ? 0 : omp_get_thread_num();
         const int extra = n % team;
@@ -62,7 +56,6 @@ int main() {
                 desired = expected + partial;
             }
         } else {
-            // The block in one atomic add, or in pieces: two halves or each iteration.
             int pieces = fault == "twice" ? 2 : 1;
             pieces = fault == "each_iteration" ? end - start : pieces;
             for (int k = 0; k < pieces; ++k) {

@@ -1,24 +1,14 @@
 # SPDX-License-Identifier: MIT
-"""Follows every atomic update of shared memory that a program's own code makes.
+"""Follows every atomic update of shared memory that a program's own code makes; what it checks,
+and why: tests/README.md, "Counting the combines".
 
     gdb -nx -batch -x count_combines.py -ex "python run(team=4)" --args PROGRAM
 
 The program gets gdb's environment; a library to preload is given to run() instead, as gdb
-would load it into itself too. On x86-64 every lock-free update of shared memory is a
-lock-prefixed instruction: the script breaks on each in the executable's own code and steps
-over it on that thread alone. For a four-byte `lock cmpxchg %reg,(mem)` it reads, as single
+would load it into itself too. For a four-byte `lock cmpxchg %reg,(mem)` it reads, as single
 precision, what the thread read and expects (eax) and swaps in (the source register); after
 the step the zero flag says whether it succeeded and eax holds what memory held. Any other
-locked instruction is an update whose values cannot be followed, and fails the run. Nothing
-is assumed about function names, where the total is, or who wrote the update.
-
-It names each thread by its OpenMP number (the program's omp_get_thread_num(), while no other
-thread runs) and gdb's, prints the updates in order, the chain of totals and each thread's
-count, and passes when the program exited with status 0, threads 0 to `team` - 1 (with
-`faked=(T, t)`, thread t alone of the interposer's team of T) each made one successful update,
-of its block's partial of the static schedule, and the swaps keep the rules of a chain
-(reduction.play); failed swaps are not held against it. Past twice `team` successful updates
-it is killed and fails: following an update an iteration would take seconds.
+locked instruction is an update whose values cannot be followed.
 """
 
 import os
@@ -55,14 +45,6 @@ def single(register):
     """A four-byte register's bits as a single-precision value."""
     bits = int(gdb.parse_and_eval(f"${register}")) & 0xFFFFFFFF
     return Number(struct.unpack("<f", bits.to_bytes(4, "little"))[0])
-
-
-def openmp_number():
-    """The selected thread's OpenMP thread number, as the program's own call would answer."""
-    gdb.execute("set scheduler-locking on")  # no other thread moves during the call
-    number = int(gdb.parse_and_eval("((int (*)(void)) omp_get_thread_num)()"))
-    gdb.execute("set scheduler-locking step")  # a step moves only the thread that stopped
-    return number
 
 
 def step_over(instruction):
@@ -103,7 +85,10 @@ def trace(locked, most):
             ending = f"exited with status {int(gdb.parse_and_eval('$rdi'))}"
         else:  # at one of the locked instructions
             thread = gdb.selected_thread().num
-            names.setdefault(thread, openmp_number())
+            if thread not in names:  # its OpenMP number, asked while no other thread moves
+                gdb.execute("set scheduler-locking on")
+                names[thread] = int(gdb.parse_and_eval("((int (*)(void)) omp_get_thread_num)()"))
+                gdb.execute("set scheduler-locking step")
             update = step_over(locked[int(gdb.parse_and_eval("$pc"))])
             updates.append({"thread": names[thread], "gdb": thread, **update})
             successes += update["succeeds"]
@@ -134,10 +119,10 @@ def report(updates):
 
 
 def run(team, preload=None, faked=None):
-    """Follows a run (with `preload` preloaded) and quits gdb: 0 if it passes, 1 if not."""
-    for setting in ("startup-with-shell off", "pagination off", "confirm off",
-                    "print thread-events off", "suppress-cli-notifications on",
-                    "disassembly-flavor att"):
+    """Follows a run (with `preload` preloaded) and quits gdb: 0 if it passes, 1 if not.
+    faked=(T, t): the program's one thread is thread t of the interposer's team of T."""
+    for setting in ("startup-with-shell off", "print thread-events off",  # -batch: no paging or y/n
+                    "suppress-cli-notifications on", "disassembly-flavor att"):
         gdb.execute(f"set {setting}")
     if preload:
         gdb.execute(f"set environment LD_PRELOAD={preload}")
@@ -152,9 +137,8 @@ def run(team, preload=None, faked=None):
           + ", ".join(f"{text} at {address:#x}" for address, text in locked.items()))
     ending, updates = trace(locked, 2 * team)
     total, problems = report(updates)
-    counts, failures = Counter(), Counter()
-    for update in updates:
-        (counts if update["succeeds"] else failures)[update["thread"], update["gdb"]] += 1
+    counts = Counter((u["thread"], u["gdb"]) for u in updates if u["succeeds"])
+    failures = Counter((u["thread"], u["gdb"]) for u in updates if not u["succeeds"])
     for thread, number in sorted(set(counts) | set(failures)):
         print(f"thread {thread} (gdb {number}): {counts[thread, number]} update(s), "
               f"{failures[thread, number]} failed compare-and-swap attempt(s)")

@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: MIT
 
-// Preloaded in front of the OpenMP runtime: reports on standard error each
-// parallel region's start (the team size and flags asked for) and return (the
-// team that ran the body), so a case can tell whether its setting took effect.
-// With SPY_TEAM_SIZE=T and SPY_THREAD_NUM=t, omp_get_num_threads() and
-// omp_get_thread_num() answer T and t: a real team of one thread sums thread
-// t's block of a team of T. What it cannot fake it refuses with a line
-// "gomp_spy: ..." and status 2, before the program can print a sum.
+// The interposer, preloaded in front of the OpenMP runtime; what it reports,
+// fakes and refuses: tests/README.md ("What each group proves").
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -28,30 +23,23 @@ using query_fn = int (*)();
 // and the others wait for it to end the process.
 [[noreturn]] void fail(const char* why) {
     static std::atomic_flag failing = ATOMIC_FLAG_INIT;
-    if (!failing.test_and_set()) {
-        std::fprintf(stderr, "gomp_spy: %s\n", why);
-        save_coverage();
-        std::_Exit(2);
-    }
-    for (;;) {
+    while (failing.test_and_set()) {
         pause();
     }
+    std::fprintf(stderr, "gomp_spy: %s\n", why);
+    save_coverage();
+    std::_Exit(2);
 }
 
 // The runtime's own definition of a symbol, next after this library.
 template <typename Fn>
 Fn next_definition(const char* name) {
-    // dlsym() gives a function's address as void*, to be converted back.
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
-    const auto fn = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-    if (fn == nullptr) {  // no case reaches it: a wrong setup, not a call to null
-        fail("the runtime's definition was not found");
-    }
-    return fn;
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): dlsym() gives void*
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
 // The value of a variable that must hold a whole number, or -1 when it is unset.
-int setting(const char* name) {
+int setting(const char* name) noexcept {
     const char* text = std::getenv(name);
     if (text == nullptr) {
         return -1;
@@ -64,24 +52,21 @@ int setting(const char* name) {
     return static_cast<int>(value);
 }
 
-struct Fake {
-    int team_size, thread_num;
-};
-
-// The team and thread to tell the body, checked as the library is loaded; -1
-// for each when there is none to fake.
-Fake read_fake() noexcept {
-    const Fake asked{setting("SPY_TEAM_SIZE"), setting("SPY_THREAD_NUM")};
-    if ((asked.team_size < 0) != (asked.thread_num < 0)) {
+// SPY_THREAD_NUM, checked against SPY_TEAM_SIZE as the library is loaded.
+int checked_thread_num(int team_size) noexcept {
+    const int thread_num = setting("SPY_THREAD_NUM");
+    if ((team_size < 0) != (thread_num < 0)) {
         fail("SPY_TEAM_SIZE and SPY_THREAD_NUM must be set together");
     }
-    if (asked.thread_num >= asked.team_size && asked.team_size >= 0) {
+    if (thread_num >= team_size && team_size >= 0) {
         fail("SPY_THREAD_NUM must be below SPY_TEAM_SIZE");
     }
-    return asked;
+    return thread_num;
 }
 
-const Fake fake = read_fake();
+// The team and thread to tell the body; -1 for each when there is none to fake.
+const int fake_team_size = setting("SPY_TEAM_SIZE");
+const int fake_thread_num = checked_thread_num(fake_team_size);
 
 // The runtime's answer to the query `name`, or the faked one (-1: none), which
 // is given only to the one thread of a real team of one.
@@ -95,11 +80,11 @@ int answer(const char* name, int faked) {
 }  // namespace
 
 extern "C" int omp_get_num_threads() {
-    return answer("omp_get_num_threads", fake.team_size);
+    return answer("omp_get_num_threads", fake_team_size);
 }
 
 extern "C" int omp_get_thread_num() {
-    return answer("omp_get_thread_num", fake.thread_num);
+    return answer("omp_get_thread_num", fake_thread_num);
 }
 
 // The region as the program asked for it, and a count of the threads that ran it.

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 
-// A deliberate data race, for checking that the race detector is awake: two
-// OpenMP threads read and write one shared variable with no synchronisation.
-// Built only with ThreadSanitizer; the test passes only if TSan reports the race.
+// A deliberate data race, which ThreadSanitizer must report (tests/README.md, "Data races").
 
 #include <cstdio>
 
