@@ -1,14 +1,9 @@
 # SPDX-License-Identifier: MIT
 """Checks the project's documents: their numbers against the static schedule and the rules of
-a chain of compare-and-swaps (reduction.py), and their links.
+a chain of compare-and-swaps (reduction.py), and their links. What each rule reads: tests/README.md.
 
     check_docs.py numbers DOC README MANUAL T:t ...
     check_docs.py links DIR
-
-numbers: tables of blocks (in DOC, with a row for each T:t, and README) and of swaps; pictures,
-gdb traces, arithmetic and printed sums; in DOC's and MANUAL's prose, each number (Page, then
-check_sentence). links: each relative link of the Markdown files under DIR leads to a file and
-heading, and each reference label is defined (check_links).
 """
 
 import re
@@ -52,7 +47,6 @@ def blank(match):
 
 
 def shown_block(team, thread):
-    """Thread's iterations, count and partial sum, as the tables show them."""
     if not 0 <= thread < team:
         raise Refused(f"a team of {team} has no thread {thread}")
     b = block(team, thread)
@@ -61,7 +55,6 @@ def shown_block(team, thread):
 
 
 def swap(swaps, team, thread, reads, part, swapped, finds, outcome):
-    """Adds a compare-and-swap to swaps, for play(); its partial must be its thread's."""
     swaps.append({"thread": thread, "reads": reads, "partial": part, "swaps in": swapped,
                   "finds": finds, "succeeds": outcome == "succeeds"})
     if str(part) != (own := shown_block(team, thread)[2]):
@@ -69,7 +62,6 @@ def swap(swaps, team, thread, reads, part, swapped, finds, outcome):
 
 
 def chain(swaps):
-    """The totals a chain of swaps writes, which must run from 0 to the total."""
     totals, problems = play(swaps)
     if problems or totals[-1] != TOTAL:
         raise Refused("; ".join(problems + [f"the total runs {totals}, to {TOTAL}"]))
@@ -77,7 +69,6 @@ def chain(swaps):
 
 
 def check_sentence(text, teams):
-    """A sentence of prose, in which punctuation such as a parenthesis does not count."""
     clean = " ".join(re.sub(r"[()\[\]*]", "", text).split())
     for pattern, numbers in SCHEDULES:
         for match in pattern.finditer(clean):
@@ -110,7 +101,6 @@ class Page:
         self.table = self.code = self.picture = self.trace = self.spy = None
 
     def attempt(self, number, text, rule, *args, why=""):
-        """rule(*args); a refusal is an error with the file, the line number and its text."""
         try:
             rule(*args)
         except Refused as refusal:
@@ -223,7 +213,6 @@ class Page:
 
 
 def check_numbers(doc, readme, manual, rows):
-    """The errors of the three files, each with its file, line and text."""
     errors, teams = [], sorted({team for team, _ in rows})
     for path in (doc, readme, manual):
         page = Page(path, errors).read(Path(path).read_text(encoding="utf-8").split("\n"))
@@ -244,13 +233,11 @@ def check_numbers(doc, readme, manual, rows):
 
 
 def markdown(path):
-    """A Markdown file's text without code blocks and code spans, at the same offsets."""
     text = Path(path).read_text(encoding="utf-8", errors="replace")
     return re.sub(r"`[^`\n]*`", blank, re.sub(r"^ *```.*?^ *```", blank, text, flags=re.M | re.S))
 
 
 def check_links(root):
-    """The errors of the Markdown files under root (but build/), and a summary."""
     errors, checked, root = [], 0, Path(root).resolve()
     documents = sorted(path for path in root.rglob("*.md")
                        if not {"build", ".git"} & set(path.relative_to(root).parts))

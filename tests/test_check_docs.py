@@ -1,6 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""check_docs.py's rules: one right document passes them all, and small wrong ones are each
-refused with the place and message. Run from tests/: python3 -m unittest test_check_docs"""
+"""check_docs.py's rules: one right document passes them all; wrong ones are each refused."""
 
 import contextlib
 import io
