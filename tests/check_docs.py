@@ -18,15 +18,14 @@ TRACE_ROW = re.compile(r" +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(succeeds|f
 THREAD_LINE = re.compile(r"thread (\d+) \(gdb (\d+)\): (\d+) update\(s\), (\d+) failed .*")
 VERDICT = re.compile(r"(\d+) thread\(s\), one update each, from (\d+) to (\d+); (\d+) fail.*")
 ARITHMETIC = re.compile(r"(\d+)(?: (/|mod) |\^)(\d+) = (\d+)")
-# Sentences that state the schedule, their numbers as (n_first, plus, n_others, n_r, first,
-# offset): threads first to (n_r mod T) - offset take n_first / T + plus, the others n_others / T.
+# Sentences that state the schedule, and the count each gives thread t of a team of T.
 SCHEDULES = [
     (re.compile(r"let q be (\d+) divided by T,? rounded down,? and r the remainder:? threads "
                 r"(\d+) to r [−-] (\d+) take q \+ (\d+) iterations each,? and the others take q"),
-     lambda n, first, offset, plus: (n, plus, n, n, first, offset)),
+     lambda T, t, n, first, minus, plus: n // T + plus if first <= t <= n % T - minus else n // T),
     (re.compile(r"the first (\d+) mod T threads take (\d+) ?/ ?T \+ (\d+) consecutive "
                 r"iterations each,? and the others (\d+) ?/ ?T"),
-     lambda n_r, n, plus, n_others: (n, plus, n_others, n_r, 0, 1))]
+     lambda T, t, n_r, n, plus, n_others: n // T + plus if t < n_r % T else n_others // T)]
 ABOUT_SCHEDULE = re.compile(r"divided by T|mod T\b|/ ?T\b")
 EXAMPLE = re.compile(r"T = (\d+), (\d+) / (\d+) = \d+ and (\d+) mod (\d+) = \d+")
 # Numbers prose may hold unchecked: arithmetic (checked line by line), 2^24, team sizes, settings,
@@ -70,14 +69,12 @@ def chain(swaps):
 
 def check_sentence(text, teams):
     clean = " ".join(re.sub(r"[()\[\]*]", "", text).split())
-    for pattern, numbers in SCHEDULES:
+    for pattern, count in SCHEDULES:
         for match in pattern.finditer(clean):
-            n_first, plus, n_others, n_r, first, offset = numbers(*map(int, match.groups()))
+            numbers = [*map(int, match.groups())]
             for team, thread in ((team, t) for team in teams for t in range(team)):
-                first_ones = first <= thread <= n_r % team - offset
-                size = n_first // team + plus if first_ones else n_others // team
-                if size != len(block(team, thread)):
-                    raise Refused(f'"{match[0]}" gives thread {thread} of {team} {size} '
+                if (said := count(team, thread, *numbers)) != len(block(team, thread)):
+                    raise Refused(f'"{match[0]}" gives thread {thread} of {team} {said} '
                                   f"iterations; the schedule gives it {len(block(team, thread))}")
         clean = pattern.sub(" ", clean)
     if ABOUT_SCHEDULE.search(clean):
