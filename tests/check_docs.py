@@ -33,7 +33,7 @@ EXAMPLE = re.compile(r"T = (\d+), (\d+) / (\d+) = \d+ and (\d+) mod (\d+) = \d+"
 ALLOWED = re.compile(r"\d+ (/|mod) \d+ = \d+|2\^24( = \d+)?|T = \d+|([A-Z_]+|Ns) ?=\d+|"
                      r"ulimit -u \d+|x86-64|IEEE 754|GCC 12|0( …| to|, 1, \.\.\.,|–) 999|"
                      rf"from 0 to {TOTAL}|sum = {TOTAL}\.0+|(status( is)?|exits|\.It) [01]\b")
-SENTENCE_END = re.compile(r"(?<=[.!?])\s+(?=[A-Z(*\[])|\n(?=\.|- )")
+SENTENCE = re.compile(r"\s*(.+?)(?:(?<=[.!?])\s+(?=[A-Z(*\[])|\n(?=\.|- )|\n\s*\n|\Z)", re.S)
 
 
 class Refused(Exception):
@@ -94,7 +94,7 @@ class Page:
     """One file, read line by line; each rule refuses a line on its own."""
 
     def __init__(self, path, errors):
-        self.path, self.errors, self.rows, self.paragraph, self.prose = path, errors, [], [], []
+        self.path, self.errors, self.rows, self.prose = path, errors, [], []
         self.table = self.code = self.picture = self.trace = self.spy = None
 
     def attempt(self, number, text, rule, *args, why=""):
@@ -132,17 +132,16 @@ class Page:
                               f"static schedule gives {', '.join(shown)}")
 
     def code_blocks(self, number, line, cells):
-        if line.lstrip().startswith("```"):
-            trace, self.code = self.code and self.trace, None if self.code else number
+        fence = line.lstrip().startswith("```")
+        prose = not (fence or self.code or cells or re.match(r"\.(Dd|Dt|Lk|\\\")", line))
+        self.prose.append(line if prose else "")  # a line that is not prose ends a paragraph
+        if fence:
+            trace, self.code = self.trace, not self.code
             self.picture = self.trace = None
             if trace:
                 raise Refused(f"the trace from line {trace['line']} has no verdict line")
         elif self.code:
             self.code_line(number, line)
-        elif cells is None and not re.match(r"\.(Dd|Dt|Lk|\\\")", line):
-            self.paragraph.append((number, line))
-        if line.strip() == "" and self.paragraph:
-            self.prose, self.paragraph = self.prose + [self.paragraph], []
 
     def arithmetic(self, number, line, cells):
         for match in ARITHMETIC.finditer(line):
@@ -218,14 +217,11 @@ def check_numbers(doc, readme, manual, rows):
         for team, thread in sorted(set(rows) - set(page.rows)) if path == doc else []:
             errors.append(f"{path}: the table of blocks has no row for T = {team}, thread "
                           f"{thread}, which the tests cover")
-        for paragraph in page.prose if path != readme else []:
-            # Sentence by sentence, without code spans, link targets and heading marks.
-            text = re.sub(r"`[^`]*`|\]\([^)]*\)|^#+ ", blank, "\n".join(l for _, l in paragraph),
-                          flags=re.M)
-            starts = [0] + [match.end() for match in SENTENCE_END.finditer(text)]
-            for start, end in zip(starts, starts[1:] + [len(text)]):
-                page.attempt(paragraph[text.count("\n", 0, start)][0], " ".join(
-                    text[start:end].split()), check_sentence, text[start:end], teams)
+        # Sentence by sentence, without code spans, link targets and heading marks.
+        text = re.sub(r"`[^`\n]*`|\]\([^)\n]*\)|^#+ ", blank, "\n".join(page.prose), flags=re.M)
+        for sentence in SENTENCE.finditer(text) if path != readme else []:
+            page.attempt(text.count("\n", 0, sentence.start(1)) + 1, " ".join(sentence[1].split()),
+                         check_sentence, sentence[1], teams)
     return errors
 
 

@@ -62,7 +62,8 @@ class Numbers(unittest.TestCase):
         self.assertEqual(check("\n".join([SWAPS, PICTURE, "```\nblock 0–498\n```", TRACE, prose,
                                           SCHEDULE, spy + "sum = 499500.000000\n```"]),
                                readme=TABLE + "| 1024 | 1000 | none | 0 | 0 |\n\nIts prose: 7.\n",
-                               manual=".Dd December 9, 2026\nThe status is 0.\n" + MANUAL), [])
+                               manual='.\\" 2026\n.Dd December 9, 2026\nThe status is 0.\n.Lk '
+                                      "https://x.org/5.0\n" + MANUAL), [])
 
     def test_tables(self):
         self.refused(check(readme="no table"), "README.md: no table of blocks (T | thread | iter")
@@ -119,8 +120,8 @@ class Numbers(unittest.TestCase):
                      "89: with 1 failed swap(s)", "101: the trace from line 93 has no verdict line")
 
     def test_lines(self):
-        self.refused(check("```\n1000 / 7 = 143\n1000 mod 7 = 5\n2^3 = 9\n3 mod 0 = 1\n$ SPY_TEAM_"
-                           "SIZE=2 SPY_THREAD_NUM=1 ./parallel_sum\nsum = 499500.000000\n"
+        self.refused(check("  ```\n1000 / 7 = 143\n1000 mod 7 = 5\n2^3 = 9\n3 mod 0 = 1\n$ SPY_"
+                           "TEAM_SIZE=2 SPY_THREAD_NUM=1 ./parallel_sum\nsum = 499500.000000\n"
                            "sum = 12.000000\n```\n"), "7: 1000 / 7 = 143 is wrong: it is 142",
                      "8: 1000 mod 7 = 5 is wrong: it is 6", "9: 2^3 = 9 is wrong: it is 8",
                      "10: 3 mod 0 = 1 divides by zero", "12: the program prints sum = "
