@@ -14,9 +14,6 @@ from reduction import ITERATIONS, TOTAL, block, play
 
 BLOCKS = ["T", "thread", "iterations", "count", "partial sum"]
 SWAPS = ["T", "thread", "reads", "partial", "swaps in", "finds", "outcome"]
-TRACE_ROW = re.compile(r" +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(succeeds|fails)")
-THREAD_LINE = re.compile(r"thread (\d+) \(gdb (\d+)\): (\d+) update\(s\), (\d+) failed .*")
-VERDICT = re.compile(r"(\d+) thread\(s\), one update each, from (\d+) to (\d+); (\d+) fail.*")
 ARITHMETIC = re.compile(r"(\d+)(?: (/|mod) |\^)(\d+) = (\d+)")
 # Sentences that state the schedule, and the count each gives thread t of a team of T.
 SCHEDULES = [
@@ -164,36 +161,33 @@ class Page:
 
     def code_line(self, number, line):
         command = re.search(r"OMP_NUM_THREADS=(\d+) gdb .*count_combines", line)
-        row, counts, verdict = (p.fullmatch(line) for p in (TRACE_ROW, THREAD_LINE, VERDICT))
-        trace, picture = self.trace, re.match(r"T = (\d+)", line)
+        numbers, trace = [*map(int, re.findall(r"\d+", line))], self.trace
         if command:
             self.trace = {"line": number, "team": int(command[1]), "swaps": [], "gdb": {}}
-        elif trace and row:
-            thread, gdb, *numbers = map(int, row.groups()[:6])
-            gdbs = trace["gdb"]
+        elif trace and re.fullmatch(r"( +\d+){6} +(succeeds|fails)", line):
+            (thread, gdb, *numbers), gdbs = numbers, trace["gdb"]
             clash = gdbs.setdefault(thread, gdb) != gdb or len(set(gdbs.values())) < len(gdbs)
-            swap(trace["swaps"], trace["team"], thread, *numbers, row[7])
+            swap(trace["swaps"], trace["team"], thread, *numbers, line.split()[-1])
             if clash:
                 raise Refused(f"a thread has one gdb number, a gdb number one thread: {gdbs}")
         elif trace and line.startswith("totals:"):
-            totals = chain(trace["swaps"])
-            if re.findall(r"\d+", line) != [str(total) for total in totals]:
+            if numbers != (totals := chain(trace["swaps"])):
                 raise Refused(f"the swaps above run the total {totals}")
-        elif trace and counts:
-            thread, gdb, updates, failed = map(int, counts.groups())
+        elif trace and re.match(r"thread \d+ \(gdb \d+\): \d+ update\(s\), \d+ failed ", line):
+            thread, gdb = numbers[0], trace["gdb"].get(numbers[0])
             fails = sum(s["thread"] == thread and not s["succeeds"] for s in trace["swaps"])
-            if (gdb, updates, failed) != (trace["gdb"].get(thread), 1, fails):
-                raise Refused(f"thread {thread}, gdb's {trace['gdb'].get(thread)}, made one "
-                              f"update and {fails} failed swap(s) above")
-        elif trace and verdict:
+            if numbers[1:] != [gdb, 1, fails]:
+                raise Refused(f"thread {thread}, gdb's {gdb}, made one update and {fails} failed "
+                              "swap(s) above")
+        elif trace and re.match(r"\d+ thread\(s\), one update each, from \d+ to \d+; \d+ f", line):
             self.trace, team = None, trace["team"]
             winners = sorted(s["thread"] for s in trace["swaps"] if s["succeeds"])
             failed = len(trace["swaps"]) - len(winners)
-            if [*map(int, verdict.groups()), *winners] != [team, 0, TOTAL, failed, *range(team)]:
+            if numbers + winners != [team, 0, TOTAL, failed, *range(team)]:
                 raise Refused(f"the trace above is not one update by each of {team} threads, "
                               f"from 0 to {TOTAL}, with {failed} failed swap(s)")
-        elif picture:
-            self.picture = int(picture[1])
+        elif re.match(r"T = \d", line):
+            self.picture = numbers[0]
         elif self.picture is not None and re.match(r"block|partial", line):
             column = 0 if line.startswith("block") else 2
             expected = [shown_block(self.picture, t)[column] for t in range(self.picture)]
