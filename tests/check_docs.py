@@ -80,9 +80,8 @@ def check_sentence(text, teams):
         team, n, divisor, n_mod, modulus = map(int, match.groups())
         if not team == divisor == modulus or not n == n_mod == ITERATIONS:
             raise Refused(f'"{match[0]}" is not the arithmetic of a team of {team}')
-    numbers = [n for n in re.findall(r"\d+", ALLOWED.sub(" ", clean))
-               if int(n) not in (ITERATIONS, TOTAL)]
-    if numbers:
+    if numbers := [n for n in re.findall(r"\d+", ALLOWED.sub(" ", clean))
+                   if int(n) not in (ITERATIONS, TOTAL)]:
         raise Refused(f"{', '.join(numbers)}: no rule checks these numbers; write them in "
                       "words, or add a rule to tests/check_docs.py")
 

@@ -48,8 +48,7 @@ def faults(text, *replacements):
 
 class Numbers(unittest.TestCase):
     def refused(self, errors, *expected):
-        """One error for each "place: words", in order, at that place and holding the words;
-        a place of digits alone is a line of doc.md."""
+        """An error for each "place: words", in order; a place of digits is a line of doc.md."""
         self.assertEqual(len(errors), len(expected), errors)
         for error, (place, words) in zip(errors, (e.split(": ", 1) for e in expected)):
             self.assertTrue(error.startswith(("doc.md:" if place.isdigit() else "") + place + ": ")
@@ -172,7 +171,3 @@ class Main(unittest.TestCase):
         with self.assertRaises(SystemExit) as usage:
             check_docs.main(["numbers", "doc.md"])
         self.assertIn("check_docs.py numbers DOC README MANUAL T:t", usage.exception.code)
-
-
-if __name__ == "__main__":
-    unittest.main()
