@@ -149,19 +149,16 @@ class Page:
                 raise Refused(f"{match[0]} is wrong: it is {value}")
 
     def sums(self, number, line, cells):
-        spy = re.search(r"SPY_TEAM_SIZE=(\d+) (?:--env )?SPY_THREAD_NUM=(\d+)", line)
-        printed = re.fullmatch(r"sum = (\d+)\.000000", line)
-        if spy:
+        if spy := re.search(r"SPY_TEAM_SIZE=(\d+) (?:--env )?SPY_THREAD_NUM=(\d+)", line):
             self.spy = shown_block(int(spy[1]), int(spy[2]))[2]
-        elif printed:
+        elif printed := re.fullmatch(r"sum = (\d+)\.000000", line):
             expected, self.spy = self.spy or str(TOTAL), None
             if printed[1] != expected:
                 raise Refused(f"the program prints sum = {expected}.000000 here")
 
     def code_line(self, number, line):
-        command = re.search(r"OMP_NUM_THREADS=(\d+) gdb .*count_combines", line)
         numbers, trace = [*map(int, re.findall(r"\d+", line))], self.trace
-        if command:
+        if command := re.search(r"OMP_NUM_THREADS=(\d+) gdb .*count_combines", line):
             self.trace = {"line": number, "team": int(command[1]), "swaps": [], "gdb": {}}
         elif trace and re.fullmatch(r"( +\d+){6} +(succeeds|fails)", line):
             (thread, gdb, *numbers), gdbs = numbers, trace["gdb"]

@@ -57,7 +57,7 @@ class Numbers(unittest.TestCase):
     def test_right(self):
         prose = ("For T = 3, 1000 / 3 = 333 and 1000 mod 3 = 1. It runs from 0 to 499500, exits 1 "
                  "on x86-64 (`sum = 7`, [a](#b7)), 1000 / 7 = 142, 2^24 = 16777216.\n")
-        spy = "```\n$ SPY_TEAM_SIZE=2 SPY_THREAD_NUM=1 ./parallel_sum\nsum = 374750.000000\n"
+        spy = "```\n$ SPY_TEAM_SIZE=2 --env SPY_THREAD_NUM=1 ./parallel_sum\nsum = 374750.000000\n"
         self.assertEqual(check("\n".join([SWAPS, PICTURE, "```\nblock 0–498\n```", TRACE, prose,
                                           SCHEDULE, spy + "sum = 499500.000000\n```"]),
                                readme=TABLE + "| 1024 | 1000 | none | 0 | 0 |\n\nIts prose: 7.\n",
