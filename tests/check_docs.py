@@ -1,14 +1,9 @@
 # SPDX-License-Identifier: MIT
 """Checks the project's documents: their numbers against the static schedule and the rules of
-a chain of compare-and-swaps (reduction.py), and their links.
+a chain of compare-and-swaps (reduction.py), and their links. What each rule reads: tests/README.md.
 
     check_docs.py numbers DOC README MANUAL T:t ...
     check_docs.py links DIR
-
-numbers: tables of blocks (in DOC, with a row for each T:t, and README) and of swaps; pictures,
-gdb traces, arithmetic and printed sums; in DOC's and MANUAL's prose, each number (Page, then
-check_sentence). links: each relative link of the Markdown files under DIR leads to a file and
-heading, and each reference label is defined (check_links).
 """
 
 import re
@@ -19,19 +14,15 @@ from reduction import ITERATIONS, TOTAL, block, play
 
 BLOCKS = ["T", "thread", "iterations", "count", "partial sum"]
 SWAPS = ["T", "thread", "reads", "partial", "swaps in", "finds", "outcome"]
-TRACE_ROW = re.compile(r" +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(\d+) +(succeeds|fails)")
-THREAD_LINE = re.compile(r"thread (\d+) \(gdb (\d+)\): (\d+) update\(s\), (\d+) failed .*")
-VERDICT = re.compile(r"(\d+) thread\(s\), one update each, from (\d+) to (\d+); (\d+) fail.*")
 ARITHMETIC = re.compile(r"(\d+)(?: (/|mod) |\^)(\d+) = (\d+)")
-# Sentences that state the schedule, their numbers as (n_first, plus, n_others, n_r, first,
-# offset): threads first to (n_r mod T) - offset take n_first / T + plus, the others n_others / T.
+# Sentences that state the schedule, and the count each gives thread t of a team of T.
 SCHEDULES = [
     (re.compile(r"let q be (\d+) divided by T,? rounded down,? and r the remainder:? threads "
                 r"(\d+) to r [−-] (\d+) take q \+ (\d+) iterations each,? and the others take q"),
-     lambda n, first, offset, plus: (n, plus, n, n, first, offset)),
+     lambda T, t, n, first, minus, plus: n // T + plus if first <= t <= n % T - minus else n // T),
     (re.compile(r"the first (\d+) mod T threads take (\d+) ?/ ?T \+ (\d+) consecutive "
                 r"iterations each,? and the others (\d+) ?/ ?T"),
-     lambda n_r, n, plus, n_others: (n, plus, n_others, n_r, 0, 1))]
+     lambda T, t, n_r, n, plus, n_others: n // T + plus if t < n_r % T else n_others // T)]
 ABOUT_SCHEDULE = re.compile(r"divided by T|mod T\b|/ ?T\b")
 EXAMPLE = re.compile(r"T = (\d+), (\d+) / (\d+) = \d+ and (\d+) mod (\d+) = \d+")
 # Numbers prose may hold unchecked: arithmetic (checked line by line), 2^24, team sizes, settings,
@@ -39,7 +30,7 @@ EXAMPLE = re.compile(r"T = (\d+), (\d+) / (\d+) = \d+ and (\d+) mod (\d+) = \d+"
 ALLOWED = re.compile(r"\d+ (/|mod) \d+ = \d+|2\^24( = \d+)?|T = \d+|([A-Z_]+|Ns) ?=\d+|"
                      r"ulimit -u \d+|x86-64|IEEE 754|GCC 12|0( …| to|, 1, \.\.\.,|–) 999|"
                      rf"from 0 to {TOTAL}|sum = {TOTAL}\.0+|(status( is)?|exits|\.It) [01]\b")
-SENTENCE_END = re.compile(r"(?<=[.!?])\s+(?=[A-Z(*\[])|\n(?=\.|- )")
+SENTENCE = re.compile(r"\s*(.+?)(?:(?<=[.!?])\s+(?=[A-Z(*\[])|\n(?=\.|- )|\n\s*\n|\Z)", re.S)
 
 
 class Refused(Exception):
@@ -52,7 +43,6 @@ def blank(match):
 
 
 def shown_block(team, thread):
-    """Thread's iterations, count and partial sum, as the tables show them."""
     if not 0 <= thread < team:
         raise Refused(f"a team of {team} has no thread {thread}")
     b = block(team, thread)
@@ -61,7 +51,6 @@ def shown_block(team, thread):
 
 
 def swap(swaps, team, thread, reads, part, swapped, finds, outcome):
-    """Adds a compare-and-swap to swaps, for play(); its partial must be its thread's."""
     swaps.append({"thread": thread, "reads": reads, "partial": part, "swaps in": swapped,
                   "finds": finds, "succeeds": outcome == "succeeds"})
     if str(part) != (own := shown_block(team, thread)[2]):
@@ -69,7 +58,6 @@ def swap(swaps, team, thread, reads, part, swapped, finds, outcome):
 
 
 def chain(swaps):
-    """The totals a chain of swaps writes, which must run from 0 to the total."""
     totals, problems = play(swaps)
     if problems or totals[-1] != TOTAL:
         raise Refused("; ".join(problems + [f"the total runs {totals}, to {TOTAL}"]))
@@ -77,16 +65,13 @@ def chain(swaps):
 
 
 def check_sentence(text, teams):
-    """A sentence of prose, in which punctuation such as a parenthesis does not count."""
     clean = " ".join(re.sub(r"[()\[\]*]", "", text).split())
-    for pattern, numbers in SCHEDULES:
+    for pattern, count in SCHEDULES:
         for match in pattern.finditer(clean):
-            n_first, plus, n_others, n_r, first, offset = numbers(*map(int, match.groups()))
+            numbers = [*map(int, match.groups())]
             for team, thread in ((team, t) for team in teams for t in range(team)):
-                first_ones = first <= thread <= n_r % team - offset
-                size = n_first // team + plus if first_ones else n_others // team
-                if size != len(block(team, thread)):
-                    raise Refused(f'"{match[0]}" gives thread {thread} of {team} {size} '
+                if (said := count(team, thread, *numbers)) != len(block(team, thread)):
+                    raise Refused(f'"{match[0]}" gives thread {thread} of {team} {said} '
                                   f"iterations; the schedule gives it {len(block(team, thread))}")
         clean = pattern.sub(" ", clean)
     if ABOUT_SCHEDULE.search(clean):
@@ -95,9 +80,8 @@ def check_sentence(text, teams):
         team, n, divisor, n_mod, modulus = map(int, match.groups())
         if not team == divisor == modulus or not n == n_mod == ITERATIONS:
             raise Refused(f'"{match[0]}" is not the arithmetic of a team of {team}')
-    numbers = [n for n in re.findall(r"\d+", ALLOWED.sub(" ", clean))
-               if int(n) not in (ITERATIONS, TOTAL)]
-    if numbers:
+    if numbers := [n for n in re.findall(r"\d+", ALLOWED.sub(" ", clean))
+                   if int(n) not in (ITERATIONS, TOTAL)]:
         raise Refused(f"{', '.join(numbers)}: no rule checks these numbers; write them in "
                       "words, or add a rule to tests/check_docs.py")
 
@@ -106,11 +90,10 @@ class Page:
     """One file, read line by line; each rule refuses a line on its own."""
 
     def __init__(self, path, errors):
-        self.path, self.errors, self.rows, self.paragraph, self.prose = path, errors, [], [], []
+        self.path, self.errors, self.rows, self.prose = path, errors, [], []
         self.table = self.code = self.picture = self.trace = self.spy = None
 
     def attempt(self, number, text, rule, *args, why=""):
-        """rule(*args); a refusal is an error with the file, the line number and its text."""
         try:
             rule(*args)
         except Refused as refusal:
@@ -145,17 +128,16 @@ class Page:
                               f"static schedule gives {', '.join(shown)}")
 
     def code_blocks(self, number, line, cells):
-        if line.lstrip().startswith("```"):
-            trace, self.code = self.code and self.trace, None if self.code else number
+        fence = line.lstrip().startswith("```")
+        prose = not (fence or self.code or cells or re.match(r"\.(Dd|Dt|Lk|\\\")", line))
+        self.prose.append(line if prose else "")  # a line that is not prose ends a paragraph
+        if fence:
+            trace, self.code = self.trace, not self.code
             self.picture = self.trace = None
             if trace:
                 raise Refused(f"the trace from line {trace['line']} has no verdict line")
         elif self.code:
             self.code_line(number, line)
-        elif cells is None and not re.match(r"\.(Dd|Dt|Lk|\\\")", line):
-            self.paragraph.append((number, line))
-        if line.strip() == "" and self.paragraph:
-            self.prose, self.paragraph = self.prose + [self.paragraph], []
 
     def arithmetic(self, number, line, cells):
         for match in ARITHMETIC.finditer(line):
@@ -167,47 +149,41 @@ class Page:
                 raise Refused(f"{match[0]} is wrong: it is {value}")
 
     def sums(self, number, line, cells):
-        spy = re.search(r"SPY_TEAM_SIZE=(\d+) (?:--env )?SPY_THREAD_NUM=(\d+)", line)
-        printed = re.fullmatch(r"sum = (\d+)\.000000", line)
-        if spy:
+        if spy := re.search(r"SPY_TEAM_SIZE=(\d+) (?:--env )?SPY_THREAD_NUM=(\d+)", line):
             self.spy = shown_block(int(spy[1]), int(spy[2]))[2]
-        elif printed:
+        elif printed := re.fullmatch(r"sum = (\d+)\.000000", line):
             expected, self.spy = self.spy or str(TOTAL), None
             if printed[1] != expected:
                 raise Refused(f"the program prints sum = {expected}.000000 here")
 
     def code_line(self, number, line):
-        command = re.search(r"OMP_NUM_THREADS=(\d+) gdb .*count_combines", line)
-        row, counts, verdict = (p.fullmatch(line) for p in (TRACE_ROW, THREAD_LINE, VERDICT))
-        trace, picture = self.trace, re.match(r"T = (\d+)", line)
-        if command:
+        numbers, trace = [*map(int, re.findall(r"\d+", line))], self.trace
+        if command := re.search(r"OMP_NUM_THREADS=(\d+) gdb .*count_combines", line):
             self.trace = {"line": number, "team": int(command[1]), "swaps": [], "gdb": {}}
-        elif trace and row:
-            thread, gdb, *numbers = map(int, row.groups()[:6])
-            gdbs = trace["gdb"]
+        elif trace and re.fullmatch(r"( +\d+){6} +(succeeds|fails)", line):
+            (thread, gdb, *numbers), gdbs = numbers, trace["gdb"]
             clash = gdbs.setdefault(thread, gdb) != gdb or len(set(gdbs.values())) < len(gdbs)
-            swap(trace["swaps"], trace["team"], thread, *numbers, row[7])
+            swap(trace["swaps"], trace["team"], thread, *numbers, line.split()[-1])
             if clash:
                 raise Refused(f"a thread has one gdb number, a gdb number one thread: {gdbs}")
         elif trace and line.startswith("totals:"):
-            totals = chain(trace["swaps"])
-            if re.findall(r"\d+", line) != [str(total) for total in totals]:
+            if numbers != (totals := chain(trace["swaps"])):
                 raise Refused(f"the swaps above run the total {totals}")
-        elif trace and counts:
-            thread, gdb, updates, failed = map(int, counts.groups())
+        elif trace and re.match(r"thread \d+ \(gdb \d+\): \d+ update\(s\), \d+ failed ", line):
+            thread, gdb = numbers[0], trace["gdb"].get(numbers[0])
             fails = sum(s["thread"] == thread and not s["succeeds"] for s in trace["swaps"])
-            if (gdb, updates, failed) != (trace["gdb"].get(thread), 1, fails):
-                raise Refused(f"thread {thread}, gdb's {trace['gdb'].get(thread)}, made one "
-                              f"update and {fails} failed swap(s) above")
-        elif trace and verdict:
+            if numbers[1:] != [gdb, 1, fails]:
+                raise Refused(f"thread {thread}, gdb's {gdb}, made one update and {fails} failed "
+                              "swap(s) above")
+        elif trace and re.match(r"\d+ thread\(s\), one update each, from \d+ to \d+; \d+ f", line):
             self.trace, team = None, trace["team"]
             winners = sorted(s["thread"] for s in trace["swaps"] if s["succeeds"])
             failed = len(trace["swaps"]) - len(winners)
-            if [*map(int, verdict.groups()), *winners] != [team, 0, TOTAL, failed, *range(team)]:
+            if numbers + winners != [team, 0, TOTAL, failed, *range(team)]:
                 raise Refused(f"the trace above is not one update by each of {team} threads, "
                               f"from 0 to {TOTAL}, with {failed} failed swap(s)")
-        elif picture:
-            self.picture = int(picture[1])
+        elif re.match(r"T = \d", line):
+            self.picture = numbers[0]
         elif self.picture is not None and re.match(r"block|partial", line):
             column = 0 if line.startswith("block") else 2
             expected = [shown_block(self.picture, t)[column] for t in range(self.picture)]
@@ -223,7 +199,6 @@ class Page:
 
 
 def check_numbers(doc, readme, manual, rows):
-    """The errors of the three files, each with its file, line and text."""
     errors, teams = [], sorted({team for team, _ in rows})
     for path in (doc, readme, manual):
         page = Page(path, errors).read(Path(path).read_text(encoding="utf-8").split("\n"))
@@ -232,25 +207,20 @@ def check_numbers(doc, readme, manual, rows):
         for team, thread in sorted(set(rows) - set(page.rows)) if path == doc else []:
             errors.append(f"{path}: the table of blocks has no row for T = {team}, thread "
                           f"{thread}, which the tests cover")
-        for paragraph in page.prose if path != readme else []:
-            # Sentence by sentence, without code spans, link targets and heading marks.
-            text = re.sub(r"`[^`]*`|\]\([^)]*\)|^#+ ", blank, "\n".join(l for _, l in paragraph),
-                          flags=re.M)
-            starts = [0] + [match.end() for match in SENTENCE_END.finditer(text)]
-            for start, end in zip(starts, starts[1:] + [len(text)]):
-                page.attempt(paragraph[text.count("\n", 0, start)][0], " ".join(
-                    text[start:end].split()), check_sentence, text[start:end], teams)
+        # Sentence by sentence, without code spans, link targets and heading marks.
+        text = re.sub(r"`[^`\n]*`|\]\([^)\n]*\)|^#+ ", blank, "\n".join(page.prose), flags=re.M)
+        for sentence in SENTENCE.finditer(text) if path != readme else []:
+            page.attempt(text.count("\n", 0, sentence.start(1)) + 1, " ".join(sentence[1].split()),
+                         check_sentence, sentence[1], teams)
     return errors
 
 
 def markdown(path):
-    """A Markdown file's text without code blocks and code spans, at the same offsets."""
     text = Path(path).read_text(encoding="utf-8", errors="replace")
     return re.sub(r"`[^`\n]*`", blank, re.sub(r"^ *```.*?^ *```", blank, text, flags=re.M | re.S))
 
 
 def check_links(root):
-    """The errors of the Markdown files under root (but build/), and a summary."""
     errors, checked, root = [], 0, Path(root).resolve()
     documents = sorted(path for path in root.rglob("*.md")
                        if not {"build", ".git"} & set(path.relative_to(root).parts))

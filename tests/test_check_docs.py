@@ -1,6 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""check_docs.py's rules: one right document passes them all, and small wrong ones are each
-refused with the place and message. Run from tests/: python3 -m unittest test_check_docs"""
+"""check_docs.py's rules: one right document passes them all; wrong ones are each refused."""
 
 import contextlib
 import io
@@ -49,8 +48,7 @@ def faults(text, *replacements):
 
 class Numbers(unittest.TestCase):
     def refused(self, errors, *expected):
-        """One error for each "place: words", in order, at that place and holding the words;
-        a place of digits alone is a line of doc.md."""
+        """An error for each "place: words", in order; a place of digits is a line of doc.md."""
         self.assertEqual(len(errors), len(expected), errors)
         for error, (place, words) in zip(errors, (e.split(": ", 1) for e in expected)):
             self.assertTrue(error.startswith(("doc.md:" if place.isdigit() else "") + place + ": ")
@@ -59,11 +57,12 @@ class Numbers(unittest.TestCase):
     def test_right(self):
         prose = ("For T = 3, 1000 / 3 = 333 and 1000 mod 3 = 1. It runs from 0 to 499500, exits 1 "
                  "on x86-64 (`sum = 7`, [a](#b7)), 1000 / 7 = 142, 2^24 = 16777216.\n")
-        spy = "```\n$ SPY_TEAM_SIZE=2 SPY_THREAD_NUM=1 ./parallel_sum\nsum = 374750.000000\n"
+        spy = "```\n$ SPY_TEAM_SIZE=2 --env SPY_THREAD_NUM=1 ./parallel_sum\nsum = 374750.000000\n"
         self.assertEqual(check("\n".join([SWAPS, PICTURE, "```\nblock 0–498\n```", TRACE, prose,
                                           SCHEDULE, spy + "sum = 499500.000000\n```"]),
                                readme=TABLE + "| 1024 | 1000 | none | 0 | 0 |\n\nIts prose: 7.\n",
-                               manual=".Dd December 9, 2026\nThe status is 0.\n" + MANUAL), [])
+                               manual='.\\" 2026\n.Dd December 9, 2026\nThe status is 0.\n.Lk '
+                                      "https://x.org/5.0\n" + MANUAL), [])
 
     def test_tables(self):
         self.refused(check(readme="no table"), "README.md: no table of blocks (T | thread | iter")
@@ -120,8 +119,8 @@ class Numbers(unittest.TestCase):
                      "89: with 1 failed swap(s)", "101: the trace from line 93 has no verdict line")
 
     def test_lines(self):
-        self.refused(check("```\n1000 / 7 = 143\n1000 mod 7 = 5\n2^3 = 9\n3 mod 0 = 1\n$ SPY_TEAM_"
-                           "SIZE=2 SPY_THREAD_NUM=1 ./parallel_sum\nsum = 499500.000000\n"
+        self.refused(check("  ```\n1000 / 7 = 143\n1000 mod 7 = 5\n2^3 = 9\n3 mod 0 = 1\n$ SPY_"
+                           "TEAM_SIZE=2 SPY_THREAD_NUM=1 ./parallel_sum\nsum = 499500.000000\n"
                            "sum = 12.000000\n```\n"), "7: 1000 / 7 = 143 is wrong: it is 142",
                      "8: 1000 mod 7 = 5 is wrong: it is 6", "9: 2^3 = 9 is wrong: it is 8",
                      "10: 3 mod 0 = 1 divides by zero", "12: the program prints sum = "
@@ -172,7 +171,3 @@ class Main(unittest.TestCase):
         with self.assertRaises(SystemExit) as usage:
             check_docs.main(["numbers", "doc.md"])
         self.assertIn("check_docs.py numbers DOC README MANUAL T:t", usage.exception.code)
-
-
-if __name__ == "__main__":
-    unittest.main()
