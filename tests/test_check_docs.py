@@ -88,6 +88,10 @@ class Numbers(unittest.TestCase):
         self.assertEqual(reduction.play([swap])[1], [
             "thread 1 swaps in 6, not 0 + 5", "thread 1 finds 2 where the total holds 0",
             "thread 1 does not retry its failed swap from 2 with the same partial"])
+        keys = ("thread", "reads", "partial", "swaps in", "finds", "succeeds")  # retried, but 6
+        chain = [(1, 0, 7, 7, 0, True), (0, 0, 5, 5, 7, False), (0, 7, 6, 13, 7, True)]
+        self.assertEqual(reduction.play([dict(zip(keys, swap)) for swap in chain])[1],
+                         ["thread 0 does not retry its failed swap from 7 with the same partial"])
 
     def test_pictures(self):
         self.refused(check(faults(PICTURE, ("500–999", "500–998"), ("374750\nt", "374751\nt"),
