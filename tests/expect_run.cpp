@@ -245,8 +245,8 @@ std::string contents(int fd) {
 // write fails with EPIPE), /dev/full (ENOSPC), the far side of a pseudo-terminal whose controlling
 // side is closed, as after a hang-up (EIO), or -1 for none.
 int uncaptured(OutMode mode) {
-    std::array<int, 2> ends{-1, -1};
     if (mode == OutMode::broken || mode == OutMode::gone) {
+        std::array<int, 2> ends{-1, -1};
         if (pipe2(ends.data(), O_CLOEXEC) != 0) {
             die("pipe");
         }
