@@ -5,26 +5,24 @@
 //
 //   expect_run [options] -- PROGRAM [ARGS...]
 //
-//   --env NAME=VALUE      add to the child's environment (repeatable)
-//   --preload LIBRARY     preload the library (a path to a file, or it is refused: the loader
-//                         would only warn) into the child
-//   --clear-env           start the child with an empty environment
-//   --exec                run the program in place of expect_run, in that environment, and
-//                         check nothing (for gdb, or a program that checks itself)
-//   --stdin closed        run with standard input closed
-//   --stdout MODE         captured (default), closed, full (/dev/full), broken (a pipe with no
-//                         reader, SIGPIPE ignored), gone (the same, SIGPIPE at its default), or
-//                         hungup (a terminal whose other side has been closed)
-//   --status N            expected exit status (default 0)
-//   --signal N            expected to be killed by signal N instead
-//   --out LINE            expected standard output line (repeatable; default none)
-//   --err LINE            expected standard error line (repeatable; default none)
-//   --out-match REGEX     standard output must hold a match of REGEX (POSIX extended), in place of
-//   --err-match REGEX     --out lines; likewise standard error, after the lines dropped below
-//   --err-allow PREFIX    tolerate standard error lines that start with PREFIX, and the empty
-//                         line just before each (repeatable)
-//   --err-require PREFIX  the same, and at least one such line must be there (repeatable)
-//   --repeat N            run N times (N at least 1); every run must pass
+//   --env NAME=VALUE        add to the child's environment (repeatable)
+//   --preload LIBRARY       preload the library (a path to a file, or it is refused: the loader
+//                           would only warn) into the child
+//   --clear-env             start the child with an empty environment
+//   --exec                  run the program in place of expect_run, in that environment, and
+//                           check nothing (for gdb, or a program that checks itself)
+//   --stdin closed          run with standard input closed
+//   --stdout MODE           captured (default), closed, full (/dev/full), broken (a pipe with no
+//                           reader, SIGPIPE ignored), gone (the same, SIGPIPE at its default), or
+//                           hungup (a terminal whose other side has been closed)
+//   --status N, --signal N  the exit status expected (default 0), or the signal that ends it
+//   --out LINE, --err LINE  a line expected on standard output, error (repeatable; default none)
+//   --out-match RE          standard output must hold a match of RE (POSIX extended), instead;
+//   --err-match RE          standard error likewise, without the lines dropped below
+//   --err-allow PREFIX      tolerate standard error lines that start with PREFIX, and the empty
+//                           line just before each (repeatable)
+//   --err-require PREFIX    the same, and at least one such line must be there (repeatable)
+//   --repeat N              run N times (N at least 1); every run must pass
 //
 // Unless --clear-env is given the child inherits this process's environment, without the runtime
 // settings (runtime-settings.txt, compiled in as RUNTIME_SETTINGS): tests/README.md says why.
