@@ -74,7 +74,7 @@ class Verdict(unittest.TestCase):
         fail, gnu = "FAIL: g++, OpenMP 4.5", {"runtime.library": {"identity": "GNU libgomp (...)"}}
         both = {**gnu, "alt_runtime.loaded": {"identity": "LLVM's libomp (...)"}}
         shown = {prefix + name: ("run", "2 run(s) as expected\n") for prefix in ("", "alt_runtime.")
-                 for name in ("output.threads_4", "combine.threads_7", "contention.threads_1024")}
+                 for name in ("output.threads_16", "combine.threads_7", "contention.threads_1024")}
         for results, facts, line in [
                 ({**cases("alt_runtime.loaded", "doc.links", status="fail"),
                   **cases("alt_runtime.output.threads_2", status="notrun")},
@@ -84,7 +84,7 @@ class Verdict(unittest.TestCase):
                  "libgomp (...): 6 of 6 case(s) failed (a, b, c, d, f, ...); what each says: "
                  "tests/README.md, When a case fails"),
                 ({**shown, **cases("runtime.imports")}, both, "PASS: g++, OpenMP 4.5, on GNU "
-                 "libgomp (...): a real team of 7 threads, each its static block, one lock-free "
+                 "libgomp (...): a real team of 16 threads, each its static block, one lock-free "
                  "update each, no lost update in 2 runs at 1024 threads; on LLVM's libomp (...): "
                  "the same"),
                 ({**cases("output.threads_4", "partition.T3_thread0", "combine.threads_2",
