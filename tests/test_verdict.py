@@ -29,12 +29,14 @@ class WhichRuntime(unittest.TestCase):
                 (1, f"{TRIED}{VERSION}\n{VERSION.replace('GOMP_4.0', 'OMP_1.0')}\n",
                  f"does not load; the loader says: {VERSION} (and 1 more line(s) like it)#"),
                 (127, SHORT, f"the loader says: {SHORT}#"),
-                (-7, TRIED, "SIGBUS while loading the last file the loader tried, /bad/libgomp.so"),
+                (-7, TRIED.replace("bad", "lib") + TRIED,
+                 "SIGBUS while loading the last file the loader tried, /bad/libgomp.so"),
                 (-11, "", "killed by SIGSEGV while loading its libraries"),
                 (0, "1:\tcalling init: /lib/libc.so.6\nsum = 499500.000000\n", "./p loaded no"),
                 (0, INIT + "  _OPENMP = '201511'\n", "it is some other runtime"),
                 (0, INIT + "  GOMP_SPINCOUNT = '300000'\n", "it is some other runtime"),
                 (3, INIT + GNU, "at /bad/libgomp.so.1 ended with status 3#"),
+                (-6, INIT + GNU, "at /bad/libgomp.so.1 ended with status -6#"),
                 (0, INIT + GNU, "ran on GNU libgomp (_OPENMP 201511) at /bad/libgomp.so.1#"),
                 (0, INIT + LLVM, "ran on LLVM's libomp (built by Clang 14.0, _OPENMP 201611) at "
                                  "/bad/libgomp.so.1#")]:
