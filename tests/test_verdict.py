@@ -96,8 +96,11 @@ class Verdict(unittest.TestCase):
                  "OpenMP 4.5, on GNU libgomp (...): a real team of 4 threads, each its static "
                  "block, one update each, no lost update in 3 runs at 1024 threads; on LLVM's "
                  "libomp (...): a real team of 2 threads, each its static block"),
-                (cases("doc.links"), {"runtime.library": {"error": "X"}}, "PASS: g++, OpenMP 4.5, "
-                 "on a runtime not identified (runtime.library did not run): 1 case(s) passed")]:
+                ({**cases("doc.links"), **cases("doc.figure", status="notrun")},
+                 {"runtime.library": {"error": "X"}}, "PASS: g++, OpenMP 4.5, on a runtime not "
+                 "identified (runtime.library did not run): 1 case(s) passed"),
+                (cases("output.threads_2", "doc.links", status="notrun"), gnu, f"{fail}, on GNU "
+                 "libgomp (...): no case ran (2 skipped or not run)")]:
             self.assertEqual(verdict.verdict(results, facts, "g++, OpenMP 4.5"), line)
 
     def test_main(self):

@@ -42,8 +42,11 @@ def verdict(cases, facts, toolchain):
         listed = ", ".join(failed[:5]) + (", ..." if len(failed) > 5 else "")
         return (f"FAIL: {toolchain}, on {runtime}: {len(failed)} of {len(cases)} case(s) "
                 f"failed ({listed}); what each says: tests/README.md, When a case fails")
+    passed = sum(status == "run" for status, _ in cases.values())
+    if not passed:  # every case skipped: nothing was shown
+        return f"FAIL: {toolchain}, on {runtime}: no case ran ({len(cases)} skipped or not run)"
     mine, other = shown(cases, ""), shown(cases, "alt_runtime.")
-    line = f"PASS: {toolchain}, on {runtime}: {mine or f'{len(cases)} case(s) passed'}"
+    line = f"PASS: {toolchain}, on {runtime}: {mine or f'{passed} case(s) passed'}"
     alt = facts.get("alt_runtime.loaded", {}).get("identity")
     return line + (f"; on {alt}: " + ("the same" if other == mine else other) if alt else "")
 
