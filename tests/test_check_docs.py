@@ -70,7 +70,7 @@ class Numbers(unittest.TestCase):
         retry = SWAPS + "| 2 | 0 | 0 | 124750 | 124750 | 499500 | fails |\n"
         self.refused(check("\n".join([swapped, retry, SWAPS[:SWAPS.index("| 2 | 0")],
                                       SWAPS.replace("fails |", "lost |")]),
-                           TABLE.replace("| 500 |", "| 501 |") + "| 2 | x | 0 |\n"
+                           TABLE.replace("| 500 |", "| 501 |") + "| 2 | x | 0 | 0 | 0 |\n"
                            "| 2 | 2 | none | 0 | 0 |\n", rows=[(2, 0), (2, 1)]),
                      "8: thread 0 of 2 has the partial 124750, not 374750\n    | 2 | 0 | 0 | 3747",
                      "9: thread 1 of 2", "10: thread 1 of 2", "12: the swaps of this table: thread "
@@ -92,13 +92,18 @@ class Numbers(unittest.TestCase):
         chain = [(1, 0, 7, 7, 0, True), (0, 0, 5, 5, 7, False), (0, 7, 6, 13, 7, True)]
         self.assertEqual(reduction.play([dict(zip(keys, swap)) for swap in chain])[1],
                          ["thread 0 does not retry its failed swap from 7 with the same partial"])
+        lost = [(1, 0, 7, 7, 0, True), (0, 0, 5, 5, 7, False), (0, 0, 5, 5, 0, True)]  # 7 is lost
+        self.assertEqual(reduction.play([dict(zip(keys, swap)) for swap in lost])[1], [
+            "thread 0 does not retry its failed swap from 7 with the same partial",
+            "thread 0 finds 0 where the total holds 7"])
 
     def test_pictures(self):
         self.refused(check(faults(PICTURE, ("500–999", "500–998"), ("374750\nt", "374751\nt"),
-                                  ("1, 0:", "1, 1:"), ("1, 0:", "2, 0:"))),
+                                  ("1, 0:", "1, 1:"), ("1, 0:", "2, 0:"),
+                                  (", 0:   0 → 374750 → 499500", ":   0 → 374750"))),
                      "8: the picture's blocks are 0–499, 500–999", "16: the picture's partials "
                      "are 124750, 374750", "24: in that order the total runs [0, 374750, 749500], "
-                     "to 499500", "31: a team of 2 has no thread 2")
+                     "to 499500", "31: a team of 2 has no thread 2", "38: [0, 374750], to 499500")
 
     def test_trace(self):  # first threads 0 and 3 of 4, twice each
         twice = ("```\n$ OMP_NUM_THREADS=4 gdb -x count_combines.py\n  0  1  0  31125  31125  0  "
@@ -131,26 +136,29 @@ class Numbers(unittest.TestCase):
                      "374750.000000 here", "13: the program prints sum = 499500.000000 here")
 
     def test_prose(self):
-        self.refused(check("One sentence.\nThen 12 and\n34 here.\n\nFor T = 3, 1000 / 3 = 333 "
-                           "and 1000 mod 4 = 0. For T = 3, 999 / 3 = 333 and 999 mod 3 = 0.\n\nA."
-                           "\n" + SCHEDULE.replace("q + 1", "q + 2") + "\nHere let q be 1000 "
-                           "divided by T (so rounded down) and so on.\n", manual=".Dt X 1\n.It 7"
-                           "\nOk.\n\n" + MANUAL.replace("others 1000/T", "others 990/T")),
-                     "7: 12, 34: no rule checks these numbers; write them in words, or add a rule "
-                     "to tests/check_docs.py\n    Then 12 and 34 here.", '10: "T = 3, 1000 / 3 = '
-                     '333 and 1000 mod 4 = 0" is not the arithmetic of a team of 3', "10: 999 / 3",
-                     '12: "let q be 1000 divided by T rounded down and r the remainder: threads 0 '
-                     "to r − 1 take q + 2 iterations each and the others take q\" gives thread 0 "
-                     'of 3 335 iterations; the schedule gives it 334\n    A. let q be',
-                     "15: this sentence states the schedule in words no rule reads (SCHEDULES)\n"
-                     "    Here let q be 1000 divided by T (so rounded down) and so on.",
+        self.refused(check("One sentence.\nThen 12 and\n34 here, 2^25.\n\nFor T = 3, 1000 / 3 = "
+                           "333 and 1000 mod 4 = 0. For T = 3, 999 / 3 = 333 and 999 mod 3 = 0."
+                           "\n\nA.\n" + SCHEDULE.replace("q + 1", "q + 2") + "\nHere let q be "
+                           "1000 divided by T (so rounded down) and so on. Each takes 1000/T. Or "
+                           "1000 mod T.\n", manual=".Dt X 1\n.It 7\nOk.\n\n"
+                           + MANUAL.replace("others 1000/T", "others 990/T")),
+                     "7: 12, 34, 2, 25: no rule checks these numbers; write them in words, or add "
+                     "a rule to tests/check_docs.py\n    Then 12 and 34 here, 2^25.", '10: "T = 3, '
+                     '1000 / 3 = 333 and 1000 mod 4 = 0" is not the arithmetic of a team of 3',
+                     "10: 999 / 3", '12: "let q be 1000 divided by T rounded down and r the '
+                     "remainder: threads 0 to r − 1 take q + 2 iterations each and the others take "
+                     "q\" gives thread 0 of 3 335 iterations; the schedule gives it 334\n    A. let"
+                     " q be", "15: this sentence states the schedule in words no rule reads "
+                     "(SCHEDULES)\n    Here let q be 1000 divided by T (so rounded down) and so",
+                     "15: (SCHEDULES)\n    Each takes", "15: (SCHEDULES)\n    Or 1000 mod",
                      "manual.1:2: 7: no rule checks", "manual.1:5: gives thread 0 of 2 495 iter")
 
 
 class Links(unittest.TestCase):
     def test_links(self):
-        good = ("# Top\n\n## It's (here)\n\n[a](b.md#its-here) [c](#top) [d][e] ![f](b.md)\n"
-                "[w](https://x.org/) `[g](no.md)`\n```\n[h](no.md)\n```\n\n[e]: b.md#top\n")
+        good = ("# Top\n\n## It's (at_exit)\n\n[a](b.md#its-at_exit) [c](#top) [d][e] ![f](b.md)\n"
+                "[w](https://x.org/) [m](mailto:a@x.org) `[g](no.md)`\n```\n[h](no.md)\n```\n\n"
+                "[E]: b.md#top\n")
         bad = "# Top\n\nSee [a](no.md).\nSee [a](b.md#nowhere).\nSee [a][z].\n"
         with tempfile.TemporaryDirectory() as directory:
             for name, text in (("b.md", good), ("c.md", bad), ("build/x.md", "[a](no.md)")):
@@ -173,5 +181,5 @@ class Main(unittest.TestCase):
         self.assertRegex(out.getvalue(), r"^\d+ links checked in \d+ Markdown files\n$")
         self.assertIn("README.md: no table of blocks", err.getvalue())
         with self.assertRaises(SystemExit) as usage:
-            check_docs.main(["numbers", "doc.md"])
+            check_docs.main(["numbers", "doc.md", "README.md", "x.1"])
         self.assertIn("check_docs.py numbers DOC README MANUAL T:t", usage.exception.code)
