@@ -146,7 +146,7 @@ def run(team, preload=None, faked=None):
     blocks = {thread: reduction.partial(team_size, thread) for thread in threads}
     numbers = sorted(thread for thread, _ in counts)
     if ending is None:  # what it left unfinished is no fault of its own
-        problems = [f"stopped at update {2 * team + 1}, more than twice the team's"]
+        problems = [f"stopped at update {sum(counts.values())}, more than twice the team's"]
     else:
         if ending != "exited with status 0":
             problems.append(f"the program {ending}")
