@@ -31,7 +31,7 @@ class WhichRuntime(unittest.TestCase):
                 (127, SHORT, f"the loader says: {SHORT}#"),
                 (-7, TRIED.replace("bad", "lib") + TRIED,
                  "SIGBUS while loading the last file the loader tried, /bad/libgomp.so"),
-                (-11, "", "killed by SIGSEGV while loading its libraries"),
+                (-11, "stray\n", "killed by SIGSEGV while loading its libraries"),
                 (0, "1:\tcalling init: /lib/libc.so.6\nsum = 499500.000000\n", "./p loaded no"),
                 (0, INIT + "  _OPENMP = '201511'\n", "it is some other runtime"),
                 (0, INIT + "  GOMP_SPINCOUNT = '300000'\n", "it is some other runtime"),
@@ -85,6 +85,9 @@ class Verdict(unittest.TestCase):
                 (cases("runtime.library", *"fbdca", status="fail"), gnu, f"{fail}, on GNU "
                  "libgomp (...): 6 of 6 case(s) failed (a, b, c, d, f, ...); what each says: "
                  "tests/README.md, When a case fails"),
+                (cases(*"abcde", status="fail"), gnu, f"{fail}, on GNU libgomp (...): 5 of 5 "
+                 "case(s) failed (a, b, c, d, e); what each says: tests/README.md, When a case "
+                 "fails"),
                 ({**shown, **cases("runtime.imports")}, both, "PASS: g++, OpenMP 4.5, on GNU "
                  "libgomp (...): a real team of 16 threads, each its static block, one lock-free "
                  "update each, no lost update in 2 runs at 1024 threads; on LLVM's libomp (...): "
